@@ -11,7 +11,8 @@
 typedef unsigned long fw_ulong;
 typedef wchar_t fw_wchar;
 typedef void* fw_handle;
-#define FW_EXPORT __declspec(dllexport)
+/* Windows exports are listed in each library's .def file (plain and MSVC-decorated names). */
+#define FW_EXPORT
 #else
 #ifdef __cplusplus
 typedef char16_t fw_wchar;

@@ -27,7 +27,7 @@ inline constexpr std::uint32_t kKsNodeRequestSize = 32;
 // IKsControl: one kernel-streaming property call. `request` holds a KSP_NODE of `requestLength` bytes;
 // `data` is the property value buffer, read for a set and filled for a get.
 class KsControl {
-public:
+  public:
     virtual ~KsControl() = default;
     virtual HResult property(const std::uint8_t* request, std::uint32_t requestLength, std::uint8_t* data,
                              std::uint32_t dataLength, std::uint32_t& bytesReturned) = 0;
@@ -35,7 +35,7 @@ public:
 
 // IKsTopologyInfo of a capture filter.
 class TopologyInfo {
-public:
+  public:
     virtual ~TopologyInfo() = default;
     virtual HResult nodeCount(std::uint32_t& count) = 0;
     virtual HResult nodeType(std::uint32_t node, Guid& type) = 0;
@@ -45,7 +45,7 @@ public:
 
 // IBaseFilter of a capture device, with the two interfaces this system queries from it.
 class CaptureFilter {
-public:
+  public:
     virtual ~CaptureFilter() = default;
     virtual HResult queryTopologyInfo(std::unique_ptr<TopologyInfo>& out) = 0;
     virtual HResult queryKsControl(std::unique_ptr<KsControl>& out) = 0;
@@ -53,14 +53,14 @@ public:
 
 // IPropertyBag of a device moniker: reads of string values ("FriendlyName", "DevicePath").
 class PropertyBag {
-public:
+  public:
     virtual ~PropertyBag() = default;
     virtual HResult readString(std::u16string_view name, std::u16string& value) = 0;
 };
 
 // IMoniker of one video capture device.
 class DeviceMoniker {
-public:
+  public:
     virtual ~DeviceMoniker() = default;
     virtual HResult bindToStorage(std::unique_ptr<PropertyBag>& out) = 0;
     virtual HResult bindToObject(std::unique_ptr<CaptureFilter>& out) = 0;
@@ -68,7 +68,7 @@ public:
 
 // IEnumMoniker over the video capture category.
 class MonikerEnumerator {
-public:
+  public:
     virtual ~MonikerEnumerator() = default;
     virtual HResult reset() = 0;
     // Next with a count of 1: kOk and a moniker, or kFalse at the end.
@@ -77,7 +77,7 @@ public:
 
 // ICreateDevEnum of the system device enumerator.
 class DeviceEnumerator {
-public:
+  public:
     virtual ~DeviceEnumerator() = default;
     // CreateClassEnumerator(CLSID_VideoInputDeviceCategory, ..., 0): kFalse (and no enumerator) for an empty
     // category.

@@ -31,7 +31,8 @@ bool parseGuid(std::string_view text, Guid& out) {
         parsed[i] = static_cast<std::uint8_t>(hi * 16 + lo);
         pos += 2;
     }
-    for (int i = 0; i < 16; ++i) out.bytes[kOrder[i]] = parsed[i];
+    for (int i = 0; i < 16; ++i)
+        out.bytes[kOrder[i]] = parsed[i];
     return true;
 }
 

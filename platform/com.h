@@ -14,7 +14,9 @@ inline constexpr HResult kFalse = 1;
 inline constexpr HResult kFail = static_cast<HResult>(0x80004005u);
 inline constexpr HResult kNoInterface = static_cast<HResult>(0x80004002u);
 inline constexpr HResult kNotFound = static_cast<HResult>(0x80070490u); // HRESULT_FROM_WIN32(ERROR_NOT_FOUND)
-inline constexpr bool failed(HResult hr) { return hr < 0; }
+inline constexpr bool failed(HResult hr) {
+    return hr < 0;
+}
 
 // A GUID kept as its 16 bytes in memory order (the first three fields little-endian), the way it travels
 // inside a kernel-streaming property request.

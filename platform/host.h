@@ -12,7 +12,7 @@
 namespace platform {
 
 class Host {
-public:
+  public:
     virtual ~Host() = default;
 
     // Kernel services.

@@ -21,6 +21,8 @@ int32_t USBCloseDevice(fw_handle handle) {
     return handle == reinterpret_cast<fw_handle>(static_cast<intptr_t>(-1)) ? 1 : 0;
 }
 
-int32_t USBRegReadWrite(fw_handle, uint8_t, fw_ulong, fw_ulong, uint8_t*) { return 0; }
+int32_t USBRegReadWrite(fw_handle, uint8_t, fw_ulong, fw_ulong, uint8_t*) {
+    return 0;
+}
 
 } // extern "C"

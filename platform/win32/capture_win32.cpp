@@ -29,7 +29,8 @@ struct IKsTopologyInfoApi : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE get_Category(DWORD index, GUID* category) = 0;
     virtual HRESULT STDMETHODCALLTYPE get_NumConnections(DWORD* count) = 0;
     virtual HRESULT STDMETHODCALLTYPE get_ConnectionInfo(DWORD index, void* info) = 0;
-    virtual HRESULT STDMETHODCALLTYPE get_NodeName(DWORD node, WCHAR* name, DWORD bufSize, DWORD* nameLen) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_NodeName(DWORD node, WCHAR* name, DWORD bufSize,
+                                                   DWORD* nameLen) = 0;
     virtual HRESULT STDMETHODCALLTYPE get_NumNodes(DWORD* count) = 0;
     virtual HRESULT STDMETHODCALLTYPE get_NodeType(DWORD node, GUID* type) = 0;
     virtual HRESULT STDMETHODCALLTYPE CreateNodeInstance(DWORD node, REFIID iid, void** out) = 0;
@@ -43,24 +44,24 @@ template <typename T> struct Released {
 template <typename T> using ComRef = std::unique_ptr<T, Released<T>>;
 
 class Win32KsControl final : public KsControl {
-public:
+  public:
     explicit Win32KsControl(IKsControl* control) : control_(control) {}
     HResult property(const std::uint8_t* request, std::uint32_t requestLength, std::uint8_t* data,
                      std::uint32_t dataLength, std::uint32_t& bytesReturned) override {
         ULONG returned = 0;
-        const HRESULT hr = control_->KsProperty(
-            reinterpret_cast<PKSPROPERTY>(const_cast<std::uint8_t*>(request)), requestLength, data, dataLength,
-            &returned);
+        const HRESULT hr =
+            control_->KsProperty(reinterpret_cast<PKSPROPERTY>(const_cast<std::uint8_t*>(request)),
+                                 requestLength, data, dataLength, &returned);
         bytesReturned = returned;
         return hr;
     }
 
-private:
+  private:
     ComRef<IKsControl> control_;
 };
 
 class Win32TopologyInfo final : public TopologyInfo {
-public:
+  public:
     explicit Win32TopologyInfo(IKsTopologyInfoApi* info) : info_(info) {}
     HResult nodeCount(std::uint32_t& count) override {
         DWORD n = 0;
@@ -81,17 +82,18 @@ public:
         return hr;
     }
 
-private:
+  private:
     ComRef<IKsTopologyInfoApi> info_;
 };
 
 class Win32CaptureFilter final : public CaptureFilter {
-public:
+  public:
     explicit Win32CaptureFilter(IBaseFilter* filter) : filter_(filter) {}
     HResult queryTopologyInfo(std::unique_ptr<TopologyInfo>& out) override {
         void* p = nullptr;
         const HRESULT hr = filter_->QueryInterface(kIidKsTopologyInfo, &p);
-        if (SUCCEEDED(hr) && p) out = std::make_unique<Win32TopologyInfo>(static_cast<IKsTopologyInfoApi*>(p));
+        if (SUCCEEDED(hr) && p)
+            out = std::make_unique<Win32TopologyInfo>(static_cast<IKsTopologyInfoApi*>(p));
         return hr;
     }
     HResult queryKsControl(std::unique_ptr<KsControl>& out) override {
@@ -101,12 +103,12 @@ public:
         return hr;
     }
 
-private:
+  private:
     ComRef<IBaseFilter> filter_;
 };
 
 class Win32PropertyBag final : public PropertyBag {
-public:
+  public:
     explicit Win32PropertyBag(IPropertyBag* bag) : bag_(bag) {}
     HResult readString(std::u16string_view name, std::u16string& value) override {
         std::wstring wname(name.begin(), name.end());
@@ -122,12 +124,12 @@ public:
         return hr;
     }
 
-private:
+  private:
     ComRef<IPropertyBag> bag_;
 };
 
 class Win32Moniker final : public DeviceMoniker {
-public:
+  public:
     explicit Win32Moniker(IMoniker* moniker) : moniker_(moniker) {}
     HResult bindToStorage(std::unique_ptr<PropertyBag>& out) override {
         void* p = nullptr;
@@ -142,12 +144,12 @@ public:
         return hr;
     }
 
-private:
+  private:
     ComRef<IMoniker> moniker_;
 };
 
 class Win32MonikerEnumerator final : public MonikerEnumerator {
-public:
+  public:
     explicit Win32MonikerEnumerator(IEnumMoniker* e) : enum_(e) {}
     HResult reset() override { return enum_->Reset(); }
     HResult next(std::unique_ptr<DeviceMoniker>& out) override {
@@ -157,12 +159,12 @@ public:
         return hr;
     }
 
-private:
+  private:
     ComRef<IEnumMoniker> enum_;
 };
 
 class Win32DeviceEnumerator final : public DeviceEnumerator {
-public:
+  public:
     explicit Win32DeviceEnumerator(ICreateDevEnum* e) : enum_(e) {}
     HResult createVideoInputEnumerator(std::unique_ptr<MonikerEnumerator>& out) override {
         IEnumMoniker* e = nullptr;
@@ -171,7 +173,7 @@ public:
         return hr;
     }
 
-private:
+  private:
     ComRef<ICreateDevEnum> enum_;
 };
 

@@ -10,7 +10,7 @@ namespace platform {
 namespace {
 
 class Win32Host final : public Host {
-public:
+  public:
     void sleep(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
     void outputDebugString(const char* text) override { ::OutputDebugStringA(text); }
     HResult coInitialize() override { return ::CoInitialize(nullptr); }

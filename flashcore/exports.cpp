@@ -1,0 +1,215 @@
+// flashcore's exports: the plain form acts on slot 0, the slot form takes the slot first; both only forward
+// to the one implementation, and no exception crosses the boundary.
+#include "flashcore.h"
+
+#include "flashcore/connection/open.h"
+#include "flashcore/connection/register_access.h"
+#include "flashcore/connection/state.h"
+#include "flashcore/flash/serial_flash.h"
+
+#include <string_view>
+
+namespace {
+
+using namespace flashcore;
+
+template <typename R, typename F> R guarded(R onError, F&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return onError;
+    }
+}
+
+std::u16string_view widePath(const fw_wchar* path) {
+    static_assert(sizeof(fw_wchar) == sizeof(char16_t));
+    return std::u16string_view(reinterpret_cast<const char16_t*>(path));
+}
+
+} // namespace
+
+// Configuration.
+bool IsUseFilterDriver(bool enable) {
+    return state().flags.useFilterDriver = enable;
+}
+bool IsZetaBurner(bool enable) {
+    return state().flags.zetaBurner = enable;
+}
+bool IsNeedFilterId(bool enable, unsigned char* image, fw_ulong length) {
+    ConfigFlags& flags = state().flags;
+    flags.filterImage = image;
+    flags.filterImageLength = length;
+    return flags.needFilterId = enable;
+}
+bool IsNeedOTPcheck(bool enable) {
+    return state().flags.needOtpCheck = enable;
+}
+int EnableModeXU6(bool enable) {
+    return state().flags.xuMode = enable ? kXuModeBlocks : kXuModeEightByte;
+}
+
+// Open and close.
+int Initialize_DriverInterface(int slot, int waitMs, bool skipProtectCheck) {
+    return guarded(0, [&] { return openByIndex(slot, waitMs, skipProtectCheck); });
+}
+int Initialize_DriverInterface(int waitMs, bool skipProtectCheck) {
+    return Initialize_DriverInterface(0, waitMs, skipProtectCheck);
+}
+int Initialize_DriverInterface2(const fw_wchar* devicePath, int compareLength, int waitMs,
+                                bool skipProtectCheck) {
+    if (!devicePath) return -1;
+    return guarded(0,
+                   [&] { return openByPath(widePath(devicePath), compareLength, waitMs, skipProtectCheck); });
+}
+int Initialize_DriverInterface_Multi(const fw_wchar* devicePath, int compareLength, USBDeviceInfo* record,
+                                     bool useRecord, int waitMs, bool skipProtectCheck) {
+    if (!devicePath) return -1;
+    return guarded(0, [&] {
+        return openMulti(widePath(devicePath), compareLength, record, useRecord, waitMs, skipProtectCheck);
+    });
+}
+bool UnInitialize_DriverInterface(int slot) {
+    return guarded(false, [&] { return closeSlot(slot); });
+}
+bool UnInitialize_DriverInterface() {
+    return UnInitialize_DriverInterface(0);
+}
+bool IsFilterDriverOk() {
+    return guarded(false, [] { return isFilterDriverOk(); });
+}
+bool GetBypassLength(int slot, fw_ulong& length) {
+    std::uint32_t value = 0;
+    if (!getBypassLength(slot, &value)) return false;
+    length = value;
+    return true;
+}
+bool GetBypassLength(fw_ulong* length) {
+    return length && GetBypassLength(0, *length);
+}
+bool IsNewSensorTable(int slot) {
+    return isNewSensorTable(slot);
+}
+bool IsNewSensorTable() {
+    return isNewSensorTable(0);
+}
+
+// Registers and memory.
+bool ProcWriteToASIC(int slot, unsigned short reg, unsigned char value) {
+    return guarded(false, [&] { return writeRegister(slot, reg, value); });
+}
+bool ProcWriteToASIC(unsigned short reg, unsigned char value) {
+    return ProcWriteToASIC(0, reg, value);
+}
+bool SetSpecReg(unsigned short reg, unsigned char value) {
+    return ProcWriteToASIC(0, reg, value);
+}
+bool ProcReadFromASIC(int slot, unsigned short reg, unsigned char* value) {
+    return guarded(false, [&] { return readRegister(slot, reg, value); });
+}
+bool ProcReadFromASIC(unsigned short reg, unsigned char* value) {
+    return ProcReadFromASIC(0, reg, value);
+}
+bool GetSpecReg(unsigned short reg, unsigned char* value) {
+    return ProcReadFromASIC(0, reg, value);
+}
+bool ReqToDriver(int slot, unsigned char command, unsigned int address, unsigned char* buffer,
+                 fw_ulong length) {
+    return guarded(false, [&] { return reqToDriver(slot, command, address, buffer, length); });
+}
+bool ReqToDriver(unsigned char command, unsigned int address, unsigned char* buffer, fw_ulong length) {
+    return ReqToDriver(0, command, address, buffer, length);
+}
+bool ReqToDriver2(int slot, unsigned char command, unsigned int address, unsigned char* buffer,
+                  fw_ulong length) {
+    return guarded(false, [&] { return reqToDriver2(slot, command, address, buffer, length); });
+}
+bool ReqToDriver2(unsigned char command, unsigned int address, unsigned char* buffer, fw_ulong length) {
+    return ReqToDriver2(0, command, address, buffer, length);
+}
+bool GetMemType(int slot, unsigned char* type) {
+    return guarded(false, [&] { return getMemType(slot, type); });
+}
+bool GetMemType(unsigned char* type) {
+    return GetMemType(0, type);
+}
+bool GetSectorTableAddr(int slot, unsigned short* address) {
+    return guarded(false, [&] { return getSectorTableAddr(slot, address); });
+}
+bool GetSectorTableAddr(unsigned short* address) {
+    return GetSectorTableAddr(0, address);
+}
+bool SetWriteDuplication(int slot, unsigned char a, unsigned short b) {
+    return guarded(false, [&] { return setWriteDuplication(slot, a, b); });
+}
+bool SetWriteDuplication(unsigned char a, unsigned short b) {
+    return SetWriteDuplication(0, a, b);
+}
+int GetProgress() {
+    return getProgress();
+}
+
+// Serial flash.
+bool SF_WaitReady(int slot) {
+    return guarded(false, [&] { return sfWaitReady(slot); });
+}
+bool SF_WaitReady() {
+    return SF_WaitReady(0);
+}
+bool SF_CMDread_Status(int slot) {
+    return guarded(false, [&] { return sfReadStatus(slot); });
+}
+bool SF_CMDread_Status() {
+    return SF_CMDread_Status(0);
+}
+bool GetSFStatus(int slot, unsigned char* status) {
+    return guarded(false, [&] { return getSfStatus(slot, status); });
+}
+bool GetSFStatus(unsigned char* status) {
+    return GetSFStatus(0, status);
+}
+bool GetSFSize(int slot, fw_ulong* size, fw_ulong* sectorSize) {
+    return guarded(false, [&] {
+        std::uint32_t bytes = 0, sector = 0;
+        const bool ok = getSfSize(slot, &bytes, &sector);
+        if (size) *size = bytes;
+        if (sectorSize) *sectorSize = sector;
+        return ok;
+    });
+}
+bool GetSFSize(fw_ulong* size, fw_ulong* sectorSize) {
+    return GetSFSize(0, size, sectorSize);
+}
+bool EraseSF(int slot, fw_ulong* protectedOut) {
+    return guarded(false, [&] {
+        std::uint32_t latched = 0;
+        const bool ok = eraseSf(slot, protectedOut ? &latched : nullptr);
+        if (protectedOut && latched) *protectedOut = latched;
+        return ok;
+    });
+}
+bool EraseSF(fw_ulong* protectedOut) {
+    return EraseSF(0, protectedOut);
+}
+bool SectorEraseSF(int slot, unsigned char sector, fw_ulong* protectedOut) {
+    return guarded(false, [&] {
+        std::uint32_t latched = 0;
+        const bool ok = sectorEraseSf(slot, sector, protectedOut ? &latched : nullptr);
+        if (protectedOut && latched) *protectedOut = latched;
+        return ok;
+    });
+}
+bool SectorEraseSF(unsigned char sector, fw_ulong* protectedOut) {
+    return SectorEraseSF(0, sector, protectedOut);
+}
+int GetFlashType(int slot) {
+    return guarded(-1, [&] { return getFlashType(slot); });
+}
+int GetFlashType() {
+    return GetFlashType(0);
+}
+bool SetFlashType(int slot, int type) {
+    return guarded(false, [&] { return setFlashType(slot, type); });
+}
+bool SetFlashType(int type) {
+    return SetFlashType(0, type);
+}

@@ -1,0 +1,101 @@
+// Serial flash identification: the id table that maps the bytes a flash chip answers to a flash type code
+// and an opcode set, the opcode sets, and the erase opcodes each flash type code selects.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace flashcore {
+
+struct FlashIdRow {
+    std::uint8_t manufacturer;
+    std::uint8_t id1; // 0xFF matches any value
+    std::uint8_t id2; // 0xFF matches any value
+    std::uint8_t typeCode;
+    std::uint8_t commandSet;
+};
+
+inline constexpr std::uint8_t kAnyId = 0xFF;
+
+// Row 0 is the no-match row. Lookup scans rows 1.. in order and takes the first match, so rows 38, 39, 41 and
+// 42 are shadowed by earlier rows; they are kept as the table holds them.
+inline constexpr std::array<FlashIdRow, 46> FlashIdTable = {{
+    {0x00, 0x00, 0x00, 0, 0},   {0xC2, 0x20, 0x10, 1, 1},  {0xC2, 0x20, 0x11, 1, 1},
+    {0xC2, 0x20, 0x13, 1, 1},   {0xC2, 0x20, 0x14, 1, 1},  {0xC2, 0x20, 0x16, 1, 1},
+    {0xC2, 0x22, 0x10, 1, 1},   {0xC2, 0x22, 0x11, 1, 1},  {0xEF, 0x30, 0x10, 7, 1},
+    {0xEF, 0x30, 0x11, 7, 1},   {0xEF, 0x30, 0x12, 7, 1},  {0xEF, 0x30, 0x13, 7, 1},
+    {0xEF, 0x40, 0x13, 7, 1},   {0xEF, 0x40, 0x14, 7, 1},  {0xEF, 0x40, 0x15, 7, 1},
+    {0x1C, 0x30, 0x12, 11, 1},  {0x1C, 0x30, 0x13, 11, 1}, {0x1C, 0x30, 0x14, 11, 1},
+    {0x1C, 0x31, 0x11, 11, 1},  {0x1C, 0x38, 0x11, 11, 1}, {0xA1, 0x31, 0x10, 14, 1},
+    {0xA1, 0x31, 0x11, 14, 1},  {0xC8, 0x40, 0x10, 13, 1}, {0xC8, 0x40, 0x11, 13, 1},
+    {0xC8, 0x40, 0x16, 13, 1},  {0x9D, 0x20, 0x7F, 8, 1},  {0x9D, 0x20, kAnyId, 8, 3},
+    {0x9D, 0x7B, kAnyId, 8, 3}, {0xE0, 0x40, 0x10, 15, 6}, {0xE0, 0x40, 0x11, 15, 6},
+    {0x64, 0x60, 0x10, 15, 6},  {0x68, 0x40, 0x10, 15, 6}, {0x37, 0x30, 0x10, 10, 5},
+    {0x1F, 0x65, 0x01, 4, 2},   {0x8C, 0x30, 0x10, 12, 1}, {0xBF, 0x48, kAnyId, 3, 4},
+    {0x20, 0x20, 0x13, 1, 1},   {0x68, 0x40, 0x11, 16, 1}, {0x68, 0x40, 0x10, 16, 1},
+    {0x68, 0x40, 0x11, 16, 1},  {0x68, 0x40, 0x13, 16, 1}, {0xEF, 0x30, 0x11, 7, 1},
+    {0x68, 0x40, 0x13, 17, 1},  {0x5E, 0x60, 0x13, 18, 1}, {0x20, 0x40, 0x13, 19, 1},
+    {0x85, 0x40, 0x11, 20, 1},
+}};
+
+// Index of the first row (from 1) matching the three id bytes, or 0 (the no-match row).
+constexpr int lookupFlashId(std::uint8_t manufacturer, std::uint8_t id1, std::uint8_t id2) {
+    for (int row = 1; row < static_cast<int>(FlashIdTable.size()); ++row) {
+        const FlashIdRow& r = FlashIdTable[row];
+        if (r.manufacturer == manufacturer && (r.id1 == kAnyId || r.id1 == id1) &&
+            (r.id2 == kAnyId || r.id2 == id2))
+            return row;
+    }
+    return 0;
+}
+
+struct FlashCommandSet {
+    std::uint8_t read, writeEnable, program, writeStatus, chipErase, sectorErase, writeDisable;
+};
+
+inline constexpr std::array<FlashCommandSet, 7> FlashCommandSets = {{
+    {0x03, 0x06, 0x02, 0x01, 0x60, 0x20, 0x04},
+    {0x03, 0x06, 0x02, 0x01, 0x60, 0x20, 0x04},
+    {0x03, 0x06, 0x02, 0x01, 0x60, 0x20, 0x04},
+    {0x03, 0x06, 0x02, 0x01, 0xC7, 0xD7, 0x04},
+    {0x03, 0x06, 0xAF, 0x01, 0x60, 0x20, 0x04},
+    {0x03, 0x06, 0x02, 0x01, 0xC7, 0x20, 0x04},
+    {0x03, 0x06, 0x02, 0x01, 0x60, 0x20, 0x04},
+}};
+
+// Chip erase opcode of a flash type code: 0xC7 for types 2, 7, 8, 10 and 11, 0x60 otherwise.
+constexpr std::uint8_t chipEraseOpcode(int typeCode) {
+    switch (typeCode) {
+    case 2:
+    case 7:
+    case 8:
+    case 10:
+    case 11:
+        return 0xC7;
+    default:
+        return 0x60;
+    }
+}
+
+// Sector erase opcode of a flash type code, or 0 when the type has none.
+constexpr std::uint8_t sectorEraseOpcode(int typeCode) {
+    switch (typeCode) {
+    case 1:
+    case 3:
+    case 7:
+    case 13:
+    case 14:
+    case 16:
+    case 17:
+    case 18:
+    case 19:
+    case 20:
+        return 0x20;
+    case 8:
+        return 0xD7;
+    default:
+        return 0;
+    }
+}
+
+} // namespace flashcore

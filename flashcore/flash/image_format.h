@@ -1,0 +1,19 @@
+// The image format as the open camera on slot 0 interprets it: its ROM signature decides the layout group,
+// and the locators find the parameter table and CRC block of an image in memory.
+#pragma once
+
+#include "flashcore/flash/image_layout.h"
+
+#include <cstdint>
+
+namespace flashcore {
+
+// Runs the chip identification probe for `slot` with the installed memory request and reports the 8-byte
+// ROM signature; false when the slot is not open or no controller row matches.
+bool getRomVersion(int slot, std::uint8_t* signature);
+
+// Parameter-table location of an image held in memory, interpreted by the controller of slot 0. False when
+// slot 0 is not open or the image is too short for the header fields its layout needs.
+bool locateImageParaTable(const std::uint8_t* image, std::uint32_t length, ParaTableLocation& out);
+
+} // namespace flashcore

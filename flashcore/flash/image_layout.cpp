@@ -1,0 +1,67 @@
+#include "flashcore/flash/image_layout.h"
+
+#include "flashcore/bytes.h"
+
+#include <cstring>
+#include <initializer_list>
+
+namespace flashcore {
+
+namespace {
+
+bool modelIs(const std::uint8_t* signature, const char* model4) {
+    return std::memcmp(signature, model4, 4) == 0;
+}
+
+} // namespace
+
+LayoutGroup layoutGroupOf(const std::uint8_t* signature) {
+    const std::uint8_t variant = signature[5];
+    const bool variant1 = variant == 1;
+    if (modelIs(signature, "T410") && variant1) return LayoutGroup::Fixed;
+    if (modelIs(signature, "T410") && variant == 2) return LayoutGroup::Short;
+    for (const char* m : {"T420", "T425", "T440", "T445"})
+        if (modelIs(signature, m) && variant1) return LayoutGroup::Short;
+    for (const char* m : {"T435", "T470", "T455", "T465"})
+        if (modelIs(signature, m) && variant1) return LayoutGroup::Long;
+    for (const char* m : {"T430", "T450", "T460", "T415"})
+        if (modelIs(signature, m) && variant1 && signature[6] == 'F') return LayoutGroup::Long;
+    return LayoutGroup::Default;
+}
+
+bool locateParaTable(LayoutGroup group, const std::uint8_t* image, std::size_t length, unsigned index,
+                     std::uint32_t defaultEnd, ParaTableLocation& out) {
+    switch (group) {
+    case LayoutGroup::Fixed:
+        out = {0xC000, 0xCF00, 0xCF00};
+        return true;
+    case LayoutGroup::Default:
+        out = {0x8000, defaultEnd, 0};
+        return true;
+    case LayoutGroup::Short:
+    case LayoutGroup::Long:
+        break;
+    }
+    std::size_t stride = 0;
+    if (index > 0) {
+        if (length < kTableStrideOffset + 2) return false;
+        stride = readBe16(image + kTableStrideOffset);
+    }
+    const std::size_t shift = index * stride;
+    if (group == LayoutGroup::Short) {
+        if (length < 0x016F + shift) return false;
+        const std::uint8_t* d = image + shift;
+        out.start = std::uint32_t{d[0x0168]} * 256;
+        out.end = out.start + std::uint32_t{d[0x0169]} * 256;
+        out.crcBlock = std::uint32_t{d[0x016E]} * 256;
+        return true;
+    }
+    if (length < 0x018B + shift) return false;
+    const std::uint8_t* d = image + shift;
+    out.start = readBe32(d + 0x016F);
+    out.end = out.start + readBe32(d + 0x0173);
+    out.crcBlock = readBe32(d + 0x0187);
+    return true;
+}
+
+} // namespace flashcore

@@ -1,0 +1,93 @@
+/* flashcore: the burner library. Opens a camera, identifies its controller and flash chip, and reads and
+   writes its registers, memory and serial flash.
+
+   Most operations exist twice: a plain export acting on device slot 0 (C linkage, usable from C), and for
+   C++ callers an overload that takes the device slot (0..23) first. Results are false (or the stated error
+   value) for a slot that is not open. */
+#ifndef FLASHCORE_H
+#define FLASHCORE_H
+
+#include "fwtypes.h"
+#include "usbgate.h"
+
+#ifndef __cplusplus
+#include <stdbool.h>
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Configuration, set before an open. The first four return their argument. */
+FW_EXPORT bool IsUseFilterDriver(bool enable);
+FW_EXPORT bool IsZetaBurner(bool enable);
+FW_EXPORT bool IsNeedFilterId(bool enable, unsigned char* image, fw_ulong length);
+FW_EXPORT bool IsNeedOTPcheck(bool enable);
+/* Stores 3 (XU6 block mode permitted) when true, 2 when false; returns the stored value. */
+FW_EXPORT int EnableModeXU6(bool enable);
+
+/* Open and close. The opens return 1 (filter driver), 2 (extension unit, 8-byte mode), 3 (extension unit,
+   XU6 block mode), or 0, -1, -2 on failure. */
+FW_EXPORT int Initialize_DriverInterface(int waitMs, bool skipProtectCheck);
+FW_EXPORT int Initialize_DriverInterface2(const fw_wchar* devicePath, int compareLength, int waitMs,
+                                          bool skipProtectCheck);
+FW_EXPORT int Initialize_DriverInterface_Multi(const fw_wchar* devicePath, int compareLength,
+                                               USBDeviceInfo* record, bool useRecord, int waitMs,
+                                               bool skipProtectCheck);
+FW_EXPORT bool UnInitialize_DriverInterface(void);
+FW_EXPORT bool IsFilterDriverOk(void);
+FW_EXPORT bool GetBypassLength(fw_ulong* length);
+FW_EXPORT bool IsNewSensorTable(void);
+
+/* Registers and memory. SetSpecReg and GetSpecReg are second names of the register write and read. */
+FW_EXPORT bool ProcWriteToASIC(unsigned short reg, unsigned char value);
+FW_EXPORT bool ProcReadFromASIC(unsigned short reg, unsigned char* value);
+FW_EXPORT bool SetSpecReg(unsigned short reg, unsigned char value);
+FW_EXPORT bool GetSpecReg(unsigned short reg, unsigned char* value);
+FW_EXPORT bool ReqToDriver(unsigned char command, unsigned int address, unsigned char* buffer,
+                           fw_ulong length);
+FW_EXPORT bool ReqToDriver2(unsigned char command, unsigned int address, unsigned char* buffer,
+                            fw_ulong length);
+FW_EXPORT bool GetMemType(unsigned char* type);
+FW_EXPORT bool GetSectorTableAddr(unsigned short* address);
+FW_EXPORT bool SetWriteDuplication(unsigned char a, unsigned short b);
+FW_EXPORT int GetProgress(void);
+
+/* Serial flash. */
+FW_EXPORT bool SF_WaitReady(void);
+FW_EXPORT bool SF_CMDread_Status(void);
+FW_EXPORT bool GetSFStatus(unsigned char* status);
+FW_EXPORT bool GetSFSize(fw_ulong* size, fw_ulong* sectorSize);
+FW_EXPORT bool EraseSF(fw_ulong* protectedOut);
+FW_EXPORT bool SectorEraseSF(unsigned char sector, fw_ulong* protectedOut);
+FW_EXPORT int GetFlashType(void);
+FW_EXPORT bool SetFlashType(int type);
+
+#ifdef __cplusplus
+} /* extern "C" */
+
+/* Slot forms. */
+FW_EXPORT int Initialize_DriverInterface(int slot, int waitMs, bool skipProtectCheck);
+FW_EXPORT bool UnInitialize_DriverInterface(int slot);
+FW_EXPORT bool GetBypassLength(int slot, fw_ulong& length);
+FW_EXPORT bool IsNewSensorTable(int slot);
+FW_EXPORT bool ProcWriteToASIC(int slot, unsigned short reg, unsigned char value);
+FW_EXPORT bool ProcReadFromASIC(int slot, unsigned short reg, unsigned char* value);
+FW_EXPORT bool ReqToDriver(int slot, unsigned char command, unsigned int address, unsigned char* buffer,
+                           fw_ulong length);
+FW_EXPORT bool ReqToDriver2(int slot, unsigned char command, unsigned int address, unsigned char* buffer,
+                            fw_ulong length);
+FW_EXPORT bool GetMemType(int slot, unsigned char* type);
+FW_EXPORT bool GetSectorTableAddr(int slot, unsigned short* address);
+FW_EXPORT bool SetWriteDuplication(int slot, unsigned char a, unsigned short b);
+FW_EXPORT bool SF_WaitReady(int slot);
+FW_EXPORT bool SF_CMDread_Status(int slot);
+FW_EXPORT bool GetSFStatus(int slot, unsigned char* status);
+FW_EXPORT bool GetSFSize(int slot, fw_ulong* size, fw_ulong* sectorSize);
+FW_EXPORT bool EraseSF(int slot, fw_ulong* protectedOut);
+FW_EXPORT bool SectorEraseSF(int slot, unsigned char sector, fw_ulong* protectedOut);
+FW_EXPORT int GetFlashType(int slot);
+FW_EXPORT bool SetFlashType(int slot, int type);
+#endif
+
+#endif
