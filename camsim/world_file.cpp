@@ -123,14 +123,38 @@ json cameraTo(const Camera& camera, const std::string& flashName) {
     j["chip"] = std::string(sig.begin(), sig.begin() + 5);
     j["variant"] = sig[5];
     j["registerMap"] = std::string(1, c.registerMap);
+    j["chipId"] = hex(c.chipId);
     j["flashId"] = {hex(c.flash.manufacturer), hex(c.flash.id1), hex(c.flash.id2)};
     j["flashSize"] = c.flash.size;
     j["flashStatus"] = hex(camera.flash().statusRegister());
+    j["continuationBytes"] = c.flash.continuationBytes;
+    if (!c.flash.idAnswers.empty()) {
+        json answers = json::object();
+        for (const auto& [opcode, bytes] : c.flash.idAnswers) {
+            json answer = json::array();
+            for (std::uint8_t b : bytes)
+                answer.push_back(hex(b));
+            answers[hex(opcode)] = answer;
+        }
+        j["idAnswers"] = answers;
+    }
     j["firmware"] = flashName;
     if (c.friendlyName) j["friendlyName"] = std::string(c.friendlyName->begin(), c.friendlyName->end());
     j["filterInstance"] = c.filterInstance;
     if (c.wpPin) j["wpPin"] = *c.wpPin;
+    j["wpPinInverted"] = c.wpPinInverted;
     j["ports"] = c.ports;
+    j["devSpecificNode"] = c.devSpecificNode;
+    j["extensionUnitNode"] = c.extensionUnitNode;
+    j["memoryType"] = c.memoryType;
+    j["sectorTableAddress"] = c.sectorTableAddress;
+    j["busTimeUs"] = c.busTimeUs;
+    if (!c.registers.empty()) {
+        json registers = json::object();
+        for (const auto& [reg, value] : c.registers)
+            registers[hex(reg)] = hex(value);
+        j["registers"] = registers;
+    }
     return j;
 }
 
