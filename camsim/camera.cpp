@@ -125,7 +125,11 @@ bool Camera::transferFails() {
     if (faults_.unplugAtTransfer != 0 && n == faults_.unplugAtTransfer) plugged_ = false;
     const bool fails = !plugged_ || n == faults_.failTransfer ||
                        (faults_.failAfterTransfer != 0 && n > faults_.failAfterTransfer);
-    if (fails) ++counters_.failedTransfers;
+    if (fails) {
+        ++counters_.failedTransfers;
+        // A failed control transfer aborts the block transfer in progress; the next set starts anew.
+        block_.active = false;
+    }
     return fails;
 }
 

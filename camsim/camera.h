@@ -83,6 +83,11 @@ class Camera {
     // Capture-device view.
     bool plugged() const { return plugged_; }
     void unplug() { plugged_ = false; }
+    // Plugs the camera back in: it powers up as after a reset.
+    void plugIn() {
+        plugged_ = true;
+        reset();
+    }
     std::u16string devicePath() const;
     std::vector<platform::Guid> topologyNodeTypes() const;
 

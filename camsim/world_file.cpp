@@ -79,7 +79,7 @@ CameraConfig cameraFrom(const json& j, const fs::path& base) {
     }
     if (j.contains("firmware")) {
         c.flashFile = (base / j["firmware"].get<std::string>()).string();
-        if (fs::exists(c.flashFile)) c.firmware = readFile(c.flashFile);
+        c.firmware = readFile(c.flashFile);
     }
     if (j.contains("friendlyName")) {
         const std::string name = j["friendlyName"].get<std::string>();
