@@ -23,6 +23,10 @@ constexpr HResult kDeviceNotFunctioning = static_cast<HResult>(0x8007001Fu);
 constexpr HResult kInvalidArgument = static_cast<HResult>(0x80070057u);
 
 constexpr std::uint16_t kFlashTypeRegister = 0x05F0;
+constexpr std::uint16_t kGpioInputRegister = 0x1005;
+// Bit 4 of this register hides the chip id: register 0x101F then reads 0x00 on map A chips.
+constexpr std::uint16_t kChipIdControlRegister = 0x100A;
+constexpr std::uint8_t kChipIdHidden = 0x10;
 constexpr std::array<std::uint8_t, 4> kWritablePattern = {0x12, 0x12, 0xED, 0xED};
 
 // Text of a USB string descriptor held in a 64-byte slot; empty when the slot holds none.
@@ -243,13 +247,17 @@ HResult Camera::handleGet(std::uint32_t id, std::uint8_t* d, std::uint32_t lengt
 
 std::uint8_t Camera::readRegister(std::uint16_t reg) {
     ++counters_.registerReads;
-    if (reg == flashcore::kMapSelectRegister) return config_.registerMap == 'B' ? 0xAA : config_.chipId;
+    if (reg == flashcore::kMapSelectRegister) {
+        if (config_.registerMap == 'B') return 0xAA;
+        return (regs_[kChipIdControlRegister] & kChipIdHidden) != 0 ? 0x00 : config_.chipId;
+    }
+    if (reg == kGpioInputRegister) return pinLevels();
     return regs_[reg];
 }
 
 void Camera::writeRegister(std::uint16_t reg, std::uint8_t value) {
     ++counters_.registerWrites;
-    if (reg == flashcore::kMapSelectRegister) return;
+    if (reg == flashcore::kMapSelectRegister || reg == kGpioInputRegister) return;
     regs_[reg] = value;
     if (reg == mapRegister(flashcore::kSfChipSelectEntry)) {
         if (value == 0) {
@@ -274,6 +282,13 @@ void Camera::engineTransfer(std::uint8_t trigger) {
         flash_.transfer(regs_[mapRegister(flashcore::kSfDataOutEntry)]);
     } else if (trigger == 2) {
         regs_[mapRegister(flashcore::kSfDataInEntry)] = flash_.transfer(0x00);
+// A pin whose enable bit is set drives its output bit; an input pin sits at the board's strap level.
+std::uint8_t Camera::pinLevels() const {
+    const std::uint8_t enable = regs_[mapRegister(flashcore::kGpioEnableEntry)];
+    const std::uint8_t output = regs_[mapRegister(flashcore::kGpioOutEntry)];
+    return static_cast<std::uint8_t>((output & enable) | (config_.straps & ~enable));
+}
+
     }
     regs_[mapRegister(flashcore::kSfReadyEntry)] = 1;
 }
@@ -284,9 +299,7 @@ void Camera::updateWriteProtectPin() {
         return;
     }
     const std::uint8_t mask = static_cast<std::uint8_t>(1u << (*config_.wpPin & 7));
-    // An input pin floats high through the board's pull-up.
-    bool high = (regs_[mapRegister(flashcore::kGpioEnableEntry)] & mask) == 0 ||
-                (regs_[mapRegister(flashcore::kGpioOutEntry)] & mask) != 0;
+    bool high = (pinLevels() & mask) != 0;
     if (config_.wpPinInverted) high = !high;
     flash_.setWriteProtectInput(high);
 }

@@ -20,7 +20,11 @@ namespace camsim {
 struct CameraConfig {
     int family = 13; // chip family: row of the controller table
     char registerMap = 'B';
-    std::uint8_t chipId = 0x70; // what register 0x101F reads on map A chips (map B chips read 0xAA)
+    // What register 0x101F reads on map A chips while bit 4 of 0x100A is clear (map B chips read 0xAA).
+    std::uint8_t chipId = 0x70;
+    // The level of each GPIO pin while it is an input, as the board's pull-ups and strap resistors set it:
+    // bit n for pin n, read through the GPIO input register 0x1005.
+    std::uint8_t straps = 0xFF;
     FlashChipConfig flash;
     std::vector<std::uint8_t> firmware; // initial flash contents from address 0; empty = erased
     std::optional<std::u16string> friendlyName = u"USB Camera";
@@ -122,6 +126,7 @@ class Camera {
 
     bool writePermitted() const;
     void writeMemory(std::uint32_t address, const std::uint8_t* data, std::uint32_t length);
+    std::uint8_t pinLevels() const;
     void readMemory(std::uint32_t address, std::uint8_t* data, std::uint32_t length);
     void waitFlashReady();
     void loadPowerOnRegisters();

@@ -58,6 +58,7 @@ CameraConfig cameraFrom(const json& j, const fs::path& base) {
         familyOf(j.value("chip", std::string("T465M")), numberAs<int>(j.value("variant", json(1)), 0, 255));
     c.registerMap = j.value("registerMap", std::string("B")) == "A" ? 'A' : 'B';
     if (j.contains("chipId")) c.chipId = numberAs<std::uint8_t>(j["chipId"], 0, 255);
+    if (j.contains("straps")) c.straps = numberAs<std::uint8_t>(j["straps"], 0, 255);
     if (j.contains("flashId")) {
         const json& id = j["flashId"];
         if (!id.is_array() || id.size() != 3) throw std::invalid_argument("flashId takes three bytes");
@@ -131,6 +132,7 @@ json cameraTo(const Camera& camera, const std::string& flashName) {
     if (!c.flash.idAnswers.empty()) {
         json answers = json::object();
         for (const auto& [opcode, bytes] : c.flash.idAnswers) {
+    j["straps"] = hex(c.straps);
             json answer = json::array();
             for (std::uint8_t b : bytes)
                 answer.push_back(hex(b));

@@ -2,9 +2,11 @@
 // to the one implementation, and no exception crosses the boundary.
 #include "flashcore.h"
 
+#include "flashcore/connection/device_control.h"
 #include "flashcore/connection/open.h"
 #include "flashcore/connection/register_access.h"
 #include "flashcore/connection/state.h"
+#include "flashcore/flash/image_format.h"
 #include "flashcore/flash/serial_flash.h"
 
 #include <string_view>
@@ -152,6 +154,40 @@ int GetProgress() {
 bool SF_WaitReady(int slot) {
     return guarded(false, [&] { return sfWaitReady(slot); });
 }
+// Device control.
+int ResetDevice(int slot) {
+    return guarded(kResetFailed, [&] { return resetDevice(slot); });
+}
+int ResetDevice() {
+    return ResetDevice(0);
+}
+bool PullCpuRate(int slot, bool raise) {
+    return guarded(false, [&] { return pullCpuRate(slot, raise); });
+}
+bool PullCpuRate(bool raise) {
+    return PullCpuRate(0, raise);
+}
+bool SetCPURate(unsigned char rate) {
+    return guarded(false, [&] { return setCpuRate(0, rate); });
+}
+bool SetSerialFlashClock(unsigned char clock) {
+    return guarded(false, [&] { return setSerialFlashClock(0, clock); });
+}
+
+// ROM signature and code version.
+bool GetRomVersion(int slot, char* signature) {
+    return guarded(false, [&] { return getRomVersion(slot, reinterpret_cast<std::uint8_t*>(signature)); });
+}
+bool GetRomVersion(char* signature) {
+    return GetRomVersion(0, signature);
+}
+bool GetCodeVersion(int slot, unsigned char* text) {
+    return guarded(false, [&] { return getCodeVersion(slot, text); });
+}
+bool GetCodeVersion(unsigned char* text) {
+    return GetCodeVersion(0, text);
+}
+
 bool SF_WaitReady() {
     return SF_WaitReady(0);
 }

@@ -53,6 +53,17 @@ FW_EXPORT bool GetSectorTableAddr(unsigned short* address);
 FW_EXPORT bool SetWriteDuplication(unsigned char a, unsigned short b);
 FW_EXPORT int GetProgress(void);
 
+/* Device control. ResetDevice returns 1 (reset, after a one-second wait), 2 (reset command sent) or 0
+   (failure). SetCPURate takes 0 or 1, SetSerialFlashClock 0..3. */
+FW_EXPORT int ResetDevice(void);
+FW_EXPORT bool PullCpuRate(bool raise);
+FW_EXPORT bool SetCPURate(unsigned char rate);
+FW_EXPORT bool SetSerialFlashClock(unsigned char clock);
+
+/* ROM signature (8 raw bytes, not terminated) and firmware version text (the buffer holds 24 bytes). */
+FW_EXPORT bool GetRomVersion(char* signature);
+FW_EXPORT bool GetCodeVersion(unsigned char* text);
+
 /* Serial flash. */
 FW_EXPORT bool SF_WaitReady(void);
 FW_EXPORT bool SF_CMDread_Status(void);
@@ -91,3 +102,7 @@ FW_EXPORT bool SetFlashType(int slot, int type);
 #endif
 
 #endif
+FW_EXPORT int ResetDevice(int slot);
+FW_EXPORT bool PullCpuRate(int slot, bool raise);
+FW_EXPORT bool GetRomVersion(int slot, char* signature);
+FW_EXPORT bool GetCodeVersion(int slot, unsigned char* text);

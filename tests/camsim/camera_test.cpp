@@ -178,6 +178,21 @@ TEST(ExtensionUnitRegisters, Register101FTellsTheMapAndTheChipId) {
     }
 }
 
+TEST(ExtensionUnitRegisters, Bit4Of100AHidesTheChipIdOnMapA) {
+    CameraConfig config;
+    config.registerMap = 'A';
+    config.chipId = 0x80;
+    Rig rig(config);
+    ASSERT_EQ(rig.writeRegister(0x100A, 0x13), platform::kOk);
+    EXPECT_EQ(rig.readRegister(flashcore::kMapSelectRegister), 0x00);
+    ASSERT_EQ(rig.writeRegister(0x100A, 0x03), platform::kOk);
+    EXPECT_EQ(rig.readRegister(flashcore::kMapSelectRegister), 0x80);
+
+    Rig mapB;
+    ASSERT_EQ(mapB.writeRegister(0x100A, 0x10), platform::kOk);
+    EXPECT_EQ(mapB.readRegister(flashcore::kMapSelectRegister), 0xAA);
+}
+
 TEST(ExtensionUnitMemory, WriteCarriesAddressBits16To17InBits4To5OfTheCountByte) {
     Rig rig(bigFlash());
     rig.permitWrites();
@@ -421,6 +436,67 @@ TEST(SerialFlashEngine, WriteProtectPinGatesStatusWrites) {
         rig.sfCommand({0x01, 0x00});
         EXPECT_EQ(rig.camera.flash().statusRegister(), c.accepted ? 0x00 : 0x8C);
     }
+}
+
+TEST(ControllerGpio, InputRegisterReadsOutputsAtTheirDrivenLevelAndInputsAtTheirStrap) {
+    struct Case {
+        const char* what;
+        std::uint8_t straps;
+        std::uint8_t enable;
+        std::uint8_t output;
+        std::uint8_t reads;
+    };
+    const Case cases[] = {
+        {"all pins inputs", 0xE7, 0x00, 0xFF, 0xE7},
+        {"all pins outputs", 0xE7, 0xFF, 0x5A, 0x5A},
+        {"pins 3 and 4 outputs, 3 low and 4 high", 0xFF, 0x18, 0x10, 0xF7},
+        {"an input strapped low ignores its output bit", 0xF7, 0x00, 0x08, 0xF7},
+    };
+    for (const char map : {'A', 'B'}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << "map " << map << ": " << c.what);
+            CameraConfig config;
+            config.registerMap = map;
+            config.straps = c.straps;
+            Rig rig(config);
+            rig.writeEntry(flashcore::kGpioEnableEntry, c.enable);
+            rig.writeEntry(flashcore::kGpioOutEntry, c.output);
+            EXPECT_EQ(rig.readRegister(0x1005), c.reads);
+            // The input register ignores writes.
+            ASSERT_EQ(rig.writeRegister(0x1005, static_cast<std::uint8_t>(~c.reads)), platform::kOk);
+            EXPECT_EQ(rig.readRegister(0x1005), c.reads);
+        }
+    }
+}
+
+TEST(ControllerGpio, WriteProtectPinAsAnInputFollowsItsStrap) {
+    for (const std::uint8_t straps : {std::uint8_t{0xFF}, std::uint8_t{0xFD}}) {
+        SCOPED_TRACE(int{straps});
+        CameraConfig config;
+        config.wpPin = 1;
+        config.straps = straps;
+        config.flash.status = 0x8C;
+        Rig rig(config);
+        rig.writeEntry(flashcore::kGpioEnableEntry, 0x00);
+        rig.writeEntry(flashcore::kSfManualModeEntry, 1);
+        rig.sfCommand({0x06});
+        rig.sfCommand({0x01, 0x00});
+        EXPECT_EQ(rig.camera.flash().statusRegister(), straps == 0xFF ? 0x00 : 0x8C);
+    }
+}
+
+TEST(ControllerReset, AWriteToTheResetRegisterWithBit0ClearRestartsTheController) {
+    CameraConfig config;
+    config.registerMap = 'A';
+    config.registers[0x1073] = 0x05;
+    config.registers[0x2000] = 0x11;
+    Rig rig(config);
+    rig.writeRegister(0x2000, 0x22);
+    rig.writeEntry(flashcore::kResetEntry, 0x01);
+    EXPECT_EQ(rig.camera.peekRegister(0x2000), 0x22) << "bit 0 set: no reset";
+    rig.writeEntry(flashcore::kResetEntry, 0x04);
+    EXPECT_EQ(rig.camera.peekRegister(0x2000), 0x11);
+    EXPECT_EQ(rig.camera.peekRegister(0x1073), 0x05) << "the reset register is back at its power-up value";
 }
 
 TEST(ControllerFlashWriter, UsesTheOpcodeRegistersAndRespectsBlockProtection) {

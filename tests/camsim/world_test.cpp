@@ -111,6 +111,7 @@ TEST(WorldFile, SaveWritesTheFlashAndTheCameraBackAsLoaded) {
     config.family = 4;
     config.registerMap = 'A';
     config.chipId = 0x92;
+    config.straps = 0xE7;
     config.flash.manufacturer = 0x37;
     config.flash.id1 = 0x30;
     config.flash.id2 = 0x10;
@@ -129,7 +130,7 @@ TEST(WorldFile, SaveWritesTheFlashAndTheCameraBackAsLoaded) {
     config.memoryType = 1;
     config.sectorTableAddress = 0xA000;
     config.busTimeUs = 125;
-    config.registers[0x1005] = 0x08;
+    config.registers[0x1002] = 0x08;
     world.attach(config);
     world.attach(CameraConfig{}).flash().contents()[0x1FFFF] = 0x00;
 
@@ -150,6 +151,7 @@ TEST(WorldFile, SaveWritesTheFlashAndTheCameraBackAsLoaded) {
         EXPECT_EQ(got.registerMap, want.registerMap);
         EXPECT_EQ(got.chipId, want.chipId);
         EXPECT_EQ(got.flash.manufacturer, want.flash.manufacturer);
+        EXPECT_EQ(got.straps, want.straps);
         EXPECT_EQ(got.flash.id1, want.flash.id1);
         EXPECT_EQ(got.flash.id2, want.flash.id2);
         EXPECT_EQ(got.flash.continuationBytes, want.flash.continuationBytes);

@@ -13,6 +13,10 @@ bool ReqToDriver2(int slot, unsigned char command, unsigned int address, unsigne
 bool GetMemType(int slot, unsigned char* type);
 bool GetSectorTableAddr(int slot, unsigned short* address);
 bool SetWriteDuplication(int slot, unsigned char a, unsigned short b);
+int ResetDevice(int slot);
+bool PullCpuRate(int slot, bool raise);
+bool GetRomVersion(int slot, char* signature);
+bool GetCodeVersion(int slot, unsigned char* text);
 bool SF_WaitReady(int slot);
 bool SF_CMDread_Status(int slot);
 bool GetSFStatus(int slot, unsigned char* status);
@@ -38,6 +42,10 @@ void* kReferences[] = {
     reinterpret_cast<void*>(static_cast<bool (*)(int, unsigned char*)>(&GetMemType)),
     reinterpret_cast<void*>(static_cast<bool (*)(int, unsigned short*)>(&GetSectorTableAddr)),
     reinterpret_cast<void*>(static_cast<bool (*)(int, unsigned char, unsigned short)>(&SetWriteDuplication)),
+    reinterpret_cast<void*>(static_cast<int (*)(int)>(&ResetDevice)),
+    reinterpret_cast<void*>(static_cast<bool (*)(int, bool)>(&PullCpuRate)),
+    reinterpret_cast<void*>(static_cast<bool (*)(int, char*)>(&GetRomVersion)),
+    reinterpret_cast<void*>(static_cast<bool (*)(int, unsigned char*)>(&GetCodeVersion)),
     reinterpret_cast<void*>(static_cast<bool (*)(int)>(&SF_WaitReady)),
     reinterpret_cast<void*>(static_cast<bool (*)(int)>(&SF_CMDread_Status)),
     reinterpret_cast<void*>(static_cast<bool (*)(int, unsigned char*)>(&GetSFStatus)),
