@@ -121,12 +121,12 @@ class Camera {
 
     std::uint8_t readRegister(std::uint16_t reg);
     void writeRegister(std::uint16_t reg, std::uint8_t value);
+    std::uint8_t pinLevels() const;
     void updateWriteProtectPin();
     void engineTransfer(std::uint8_t trigger);
 
     bool writePermitted() const;
     void writeMemory(std::uint32_t address, const std::uint8_t* data, std::uint32_t length);
-    std::uint8_t pinLevels() const;
     void readMemory(std::uint32_t address, std::uint8_t* data, std::uint32_t length);
     void waitFlashReady();
     void loadPowerOnRegisters();

@@ -125,6 +125,7 @@ json cameraTo(const Camera& camera, const std::string& flashName) {
     j["variant"] = sig[5];
     j["registerMap"] = std::string(1, c.registerMap);
     j["chipId"] = hex(c.chipId);
+    j["straps"] = hex(c.straps);
     j["flashId"] = {hex(c.flash.manufacturer), hex(c.flash.id1), hex(c.flash.id2)};
     j["flashSize"] = c.flash.size;
     j["flashStatus"] = hex(camera.flash().statusRegister());
@@ -132,7 +133,6 @@ json cameraTo(const Camera& camera, const std::string& flashName) {
     if (!c.flash.idAnswers.empty()) {
         json answers = json::object();
         for (const auto& [opcode, bytes] : c.flash.idAnswers) {
-    j["straps"] = hex(c.straps);
             json answer = json::array();
             for (std::uint8_t b : bytes)
                 answer.push_back(hex(b));

@@ -150,10 +150,6 @@ int GetProgress() {
     return getProgress();
 }
 
-// Serial flash.
-bool SF_WaitReady(int slot) {
-    return guarded(false, [&] { return sfWaitReady(slot); });
-}
 // Device control.
 int ResetDevice(int slot) {
     return guarded(kResetFailed, [&] { return resetDevice(slot); });
@@ -188,6 +184,10 @@ bool GetCodeVersion(unsigned char* text) {
     return GetCodeVersion(0, text);
 }
 
+// Serial flash.
+bool SF_WaitReady(int slot) {
+    return guarded(false, [&] { return sfWaitReady(slot); });
+}
 bool SF_WaitReady() {
     return SF_WaitReady(0);
 }

@@ -150,8 +150,8 @@ TEST(WorldFile, SaveWritesTheFlashAndTheCameraBackAsLoaded) {
         EXPECT_EQ(got.family, want.family);
         EXPECT_EQ(got.registerMap, want.registerMap);
         EXPECT_EQ(got.chipId, want.chipId);
-        EXPECT_EQ(got.flash.manufacturer, want.flash.manufacturer);
         EXPECT_EQ(got.straps, want.straps);
+        EXPECT_EQ(got.flash.manufacturer, want.flash.manufacturer);
         EXPECT_EQ(got.flash.id1, want.flash.id1);
         EXPECT_EQ(got.flash.id2, want.flash.id2);
         EXPECT_EQ(got.flash.continuationBytes, want.flash.continuationBytes);
