@@ -282,15 +282,15 @@ void Camera::engineTransfer(std::uint8_t trigger) {
         flash_.transfer(regs_[mapRegister(flashcore::kSfDataOutEntry)]);
     } else if (trigger == 2) {
         regs_[mapRegister(flashcore::kSfDataInEntry)] = flash_.transfer(0x00);
+    }
+    regs_[mapRegister(flashcore::kSfReadyEntry)] = 1;
+}
+
 // A pin whose enable bit is set drives its output bit; an input pin sits at the board's strap level.
 std::uint8_t Camera::pinLevels() const {
     const std::uint8_t enable = regs_[mapRegister(flashcore::kGpioEnableEntry)];
     const std::uint8_t output = regs_[mapRegister(flashcore::kGpioOutEntry)];
     return static_cast<std::uint8_t>((output & enable) | (config_.straps & ~enable));
-}
-
-    }
-    regs_[mapRegister(flashcore::kSfReadyEntry)] = 1;
 }
 
 void Camera::updateWriteProtectPin() {

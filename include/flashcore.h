@@ -91,6 +91,10 @@ FW_EXPORT bool ReqToDriver2(int slot, unsigned char command, unsigned int addres
 FW_EXPORT bool GetMemType(int slot, unsigned char* type);
 FW_EXPORT bool GetSectorTableAddr(int slot, unsigned short* address);
 FW_EXPORT bool SetWriteDuplication(int slot, unsigned char a, unsigned short b);
+FW_EXPORT int ResetDevice(int slot);
+FW_EXPORT bool PullCpuRate(int slot, bool raise);
+FW_EXPORT bool GetRomVersion(int slot, char* signature);
+FW_EXPORT bool GetCodeVersion(int slot, unsigned char* text);
 FW_EXPORT bool SF_WaitReady(int slot);
 FW_EXPORT bool SF_CMDread_Status(int slot);
 FW_EXPORT bool GetSFStatus(int slot, unsigned char* status);
@@ -102,7 +106,3 @@ FW_EXPORT bool SetFlashType(int slot, int type);
 #endif
 
 #endif
-FW_EXPORT int ResetDevice(int slot);
-FW_EXPORT bool PullCpuRate(int slot, bool raise);
-FW_EXPORT bool GetRomVersion(int slot, char* signature);
-FW_EXPORT bool GetCodeVersion(int slot, unsigned char* text);
