@@ -39,6 +39,8 @@ struct CameraConfig {
     std::map<std::uint16_t, std::uint8_t> registers; // initial values of further registers
     std::uint32_t busTimeUs = 1000;                  // modeled cost of one control transfer
     std::string flashFile;                           // where the flash contents are saved (world files)
+    // The string indices the device descriptor names: iManufacturer, iProduct, iSerialNumber.
+    std::array<std::uint8_t, 3> stringIndices = {1, 2, 3};
 };
 
 // What happened on the extension unit, for tests and benchmarks.
@@ -61,6 +63,8 @@ struct Faults {
     std::uint64_t failAfterTransfer = 0; // fail every transfer after this one
     std::uint64_t unplugAtTransfer = 0;  // the camera disappears at this transfer
     bool failPropertyBag = false;        // binding the device's property bag fails
+    // Raw replies that replace string descriptor k as the device sends it; an empty reply stalls the request.
+    std::map<std::uint8_t, std::vector<std::uint8_t>> stringDescriptors;
 };
 
 // One property call as the camera saw it: the payload sent (set) or returned (get).

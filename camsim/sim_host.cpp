@@ -1,6 +1,6 @@
-// The Linux side of the platform seam: the capture stack and the kernel services answered by the virtual
-// world. Every COM-shaped object holds its camera weakly, so a camera detached by a test makes later calls
-// fail as an unplugged device would, never dangle.
+// The Linux side of the platform seam: the capture stack, the hub driver and the kernel services answered by
+// the virtual world. Every COM-shaped object holds its camera weakly, so a camera detached by a test makes
+// later calls fail as an unplugged device would, never dangle.
 #include "camsim/world.h"
 #include "fwconfig.h"
 #include "platform/host.h"
@@ -175,6 +175,53 @@ class SimDeviceEnumerator final : public platform::DeviceEnumerator {
     World& world_;
 };
 
+// A device information set: the interfaces of one class present when the set was made. Only the hub
+// interface class has interfaces; every other class yields an empty set.
+class SimDeviceInfoSet final : public platform::DeviceInfoSet {
+  public:
+    SimDeviceInfoSet(const platform::Guid& interfaceClass, std::vector<std::string> paths)
+        : class_(interfaceClass), paths_(std::move(paths)) {}
+    bool enumDeviceInterfaces(const platform::Guid& interfaceClass, std::uint32_t index,
+                              platform::DeviceInterfaceData& out) override {
+        if (interfaceClass != class_ || index >= paths_.size()) return false;
+        out.interfaceClass = class_;
+        out.flags = 1; // active
+        out.reserved = index + 1;
+        return true;
+    }
+    bool getDeviceInterfaceDetail(const platform::DeviceInterfaceData& iface, std::uint8_t* detail,
+                                  std::uint32_t detailSize, std::uint32_t* requiredSize) override {
+        if (iface.reserved == 0 || iface.reserved > paths_.size()) return false;
+        const std::string& path = paths_[iface.reserved - 1];
+        const auto needed =
+            static_cast<std::uint32_t>(platform::kInterfaceDetailPathOffset + path.size() + 1);
+        if (requiredSize) *requiredSize = needed;
+        if (!detail || detailSize < needed) return false; // the buffer is too small
+        // The size field must hold the header size of the 32-bit ABI.
+        if (flashcore::readLe32(detail) != platform::kInterfaceDetailHeaderSize) return false;
+        std::copy(path.begin(), path.end(), detail + platform::kInterfaceDetailPathOffset);
+        detail[needed - 1] = 0;
+        return true;
+    }
+
+  private:
+    platform::Guid class_;
+    std::vector<std::string> paths_;
+};
+
+// An open hub: its requests go to the hub driver of the world's USB tree, as long as the hub is there.
+class SimHubFile final : public platform::DeviceFile {
+  public:
+    explicit SimHubFile(HubChain hub) : hub_(std::move(hub)) {}
+    bool deviceIoControl(std::uint32_t code, const std::uint8_t* in, std::uint32_t inSize, std::uint8_t* out,
+                         std::uint32_t outSize, std::uint32_t& bytesReturned) override {
+        return hubIoControl(World::global(), hub_, code, in, inSize, out, outSize, bytesReturned);
+    }
+
+  private:
+    HubChain hub_;
+};
+
 class SimHost final : public platform::Host {
   public:
     void sleep(std::uint32_t milliseconds) override {
@@ -192,6 +239,26 @@ class SimHost final : public platform::Host {
     HResult createDeviceEnumerator(std::unique_ptr<platform::DeviceEnumerator>& out) override {
         out = std::make_unique<SimDeviceEnumerator>(World::global());
         return platform::kOk;
+    }
+    bool getClassDevs(const platform::Guid& interfaceClass, std::uint32_t flags,
+                      std::unique_ptr<platform::DeviceInfoSet>& out) override {
+        std::vector<std::string> paths;
+        if (interfaceClass == platform::kUsbHubInterfaceClass && (flags & platform::kDigcfDeviceInterface))
+            for (const HubChain& hub : hubsOf(World::global()))
+                paths.push_back(hubDevicePath(hub));
+        out = std::make_unique<SimDeviceInfoSet>(interfaceClass, std::move(paths));
+        return true;
+    }
+    bool createFile(const char* path, std::uint32_t, std::uint32_t, std::uint32_t disposition, std::uint32_t,
+                    std::unique_ptr<platform::DeviceFile>& out) override {
+        if (!path || disposition != platform::kOpenExisting) return false;
+        const World& world = World::global();
+        const auto hub = hubAtPath(world, path);
+        if (!hub) return false;
+        const auto& failing = world.hubFaults().failOpen;
+        if (std::find(failing.begin(), failing.end(), *hub) != failing.end()) return false;
+        out = std::make_unique<SimHubFile>(*hub);
+        return true;
     }
 };
 

@@ -23,6 +23,7 @@ Camera& World::attach(const CameraConfig& config) {
 
 void World::clear() {
     cameras_.clear();
+    hubFaults_ = {};
 }
 
 } // namespace camsim

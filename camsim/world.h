@@ -1,9 +1,11 @@
-// The simulated host's world: the attached cameras and the virtual clock. The libraries built for Linux reach
-// it through the platform seam; tests build worlds through this API, tools load them from world files.
+// The simulated host's world: the attached cameras, the USB hub tree they hang in and the virtual clock. The
+// libraries built for Linux reach it through the platform seam; tests build worlds through this API, tools
+// load them from world files.
 #pragma once
 
 #include "camsim/camera.h"
 #include "camsim/clock.h"
+#include "camsim/hub.h"
 
 #include <memory>
 #include <string>
@@ -21,7 +23,7 @@ class World {
 
     // Attaches a camera (plugged in, as after power-up) and returns it.
     Camera& attach(const CameraConfig& config);
-    // Detaches every camera; the clock and the logs are kept.
+    // Detaches every camera and clears the hub faults; the clock and the logs are kept.
     void clear();
     const std::vector<std::shared_ptr<Camera>>& cameras() const { return cameras_; }
     Camera& camera(std::size_t index) { return *cameras_.at(index); }
@@ -37,11 +39,18 @@ class World {
     void enterComApartment() { ++comApartments_; }
     void leaveComApartment() { --comApartments_; }
 
+    // Faults of the hubs in the USB tree (camsim/hub.h), and the requests the hubs received.
+    HubFaults& hubFaults() { return hubFaults_; }
+    const HubFaults& hubFaults() const { return hubFaults_; }
+    std::vector<HubRequest>& hubLog() { return hubLog_; }
+
   private:
     VirtualClock clock_;
     std::vector<std::shared_ptr<Camera>> cameras_;
     std::vector<std::string> debugOutput_;
     int comApartments_ = 0;
+    HubFaults hubFaults_;
+    std::vector<HubRequest> hubLog_;
 };
 
 } // namespace camsim

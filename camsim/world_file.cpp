@@ -96,6 +96,13 @@ CameraConfig cameraFrom(const json& j, const fs::path& base) {
         for (const auto& p : j["ports"])
             c.ports.push_back(numberAs<int>(p, 1, 255));
     }
+    if (j.contains("stringIndices")) {
+        const json& indices = j["stringIndices"];
+        if (!indices.is_array() || indices.size() != 3)
+            throw std::invalid_argument("stringIndices takes three indices");
+        for (std::size_t i = 0; i < 3; ++i)
+            c.stringIndices[i] = numberAs<std::uint8_t>(indices[i], 0, 255);
+    }
     c.devSpecificNode = j.value("devSpecificNode", true);
     if (j.contains("extensionUnitNode"))
         c.extensionUnitNode = numberAs<std::uint32_t>(j["extensionUnitNode"], 0, 15);
@@ -146,6 +153,7 @@ json cameraTo(const Camera& camera, const std::string& flashName) {
     if (c.wpPin) j["wpPin"] = *c.wpPin;
     j["wpPinInverted"] = c.wpPinInverted;
     j["ports"] = c.ports;
+    j["stringIndices"] = c.stringIndices;
     j["devSpecificNode"] = c.devSpecificNode;
     j["extensionUnitNode"] = c.extensionUnitNode;
     j["memoryType"] = c.memoryType;

@@ -5,6 +5,7 @@
 
 #include "platform/capture.h"
 #include "platform/com.h"
+#include "platform/device_io.h"
 
 #include <cstdint>
 #include <memory>
@@ -23,6 +24,13 @@ class Host {
     virtual HResult coInitialize() = 0;
     virtual void coUninitialize() = 0;
     virtual HResult createDeviceEnumerator(std::unique_ptr<DeviceEnumerator>& out) = 0;
+
+    // SetupAPI and device files (SetupDiGetClassDevsA, CreateFileA): false for an invalid set or handle.
+    virtual bool getClassDevs(const Guid& interfaceClass, std::uint32_t flags,
+                              std::unique_ptr<DeviceInfoSet>& out) = 0;
+    virtual bool createFile(const char* path, std::uint32_t access, std::uint32_t shareMode,
+                            std::uint32_t disposition, std::uint32_t flagsAndAttributes,
+                            std::unique_ptr<DeviceFile>& out) = 0;
 };
 
 // The host of this process, provided by whichever side of the seam is linked in.

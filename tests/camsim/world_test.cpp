@@ -125,6 +125,7 @@ TEST(WorldFile, SaveWritesTheFlashAndTheCameraBackAsLoaded) {
     config.wpPin = 6;
     config.wpPinInverted = true;
     config.ports = {4, 2, 1};
+    config.stringIndices = {2, 1, 0};
     config.devSpecificNode = false;
     config.extensionUnitNode = 5;
     config.memoryType = 1;
@@ -162,6 +163,7 @@ TEST(WorldFile, SaveWritesTheFlashAndTheCameraBackAsLoaded) {
         EXPECT_EQ(got.wpPin, want.wpPin);
         EXPECT_EQ(got.wpPinInverted, want.wpPinInverted);
         EXPECT_EQ(got.ports, want.ports);
+        EXPECT_EQ(got.stringIndices, want.stringIndices);
         EXPECT_EQ(got.devSpecificNode, want.devSpecificNode);
         EXPECT_EQ(got.extensionUnitNode, want.extensionUnitNode);
         EXPECT_EQ(got.memoryType, want.memoryType);
