@@ -79,8 +79,10 @@ int finishOpen(int slot, int waitMs, bool blockMode, bool filter, bool skipProte
     ctx.chunkSize =
         !blockMode && !filter ? 8 : (filter && id.manufacturer == 0xC2 && id.id1 == 0x22 ? 32 : 64);
 
-    // OTP preparation (family 10) and the device descriptor fill from the hub driver arrive with their own
-    // parts of the library.
+    // OTP preparation (family 10) arrives with its own part of the library.
+
+    // The USB descriptors from the hub driver; whether the camera was found there does not affect the open.
+    fillDeviceDescriptors(ctx.deviceDescriptors, ctx.xu.devicePath);
     return blockMode ? 3 : filter ? 1 : 2;
 }
 
@@ -164,7 +166,8 @@ bool closeSlot(int slot) {
     SlotState& record = slotState(slot);
     if (record.chipFamily == 13) writeRegister(slot, kProtectValueRegister, ctx.savedProtectValue);
     record.opened = false;
-    // The OTP state and the device descriptor record are released here once they exist.
+    // The OTP state is released here once it exists.
+    clearDeviceDescriptors(ctx.deviceDescriptors);
     // The extension-unit channel is released whichever transport carried the traffic; the slot's gate entry
     // holds a handle only when the filter driver did.
     xu::close(slot);

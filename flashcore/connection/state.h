@@ -3,6 +3,7 @@
 #pragma once
 
 #include "flashcore/connection/register_map.h"
+#include "flashcore/connection/usb_descriptors.h"
 #include "platform/capture.h"
 
 #include <array>
@@ -75,6 +76,8 @@ struct ConnectionContext {
     std::uint16_t currentBank = 0;
     bool otpModeConfirmed = false;
     FlashIdBytes flashId;
+    // The camera's USB descriptors as the hub driver reported them at open; cleared at close.
+    DeviceDescriptorRecord deviceDescriptors;
     // Polled by other threads while a transfer runs; written with single stores.
     std::atomic<int> progress{0};
     std::atomic<int> burnPercent{0};
