@@ -29,14 +29,9 @@ constexpr std::uint16_t kChipIdControlRegister = 0x100A;
 constexpr std::uint8_t kChipIdHidden = 0x10;
 constexpr std::array<std::uint8_t, 4> kWritablePattern = {0x12, 0x12, 0xED, 0xED};
 
-// Text of a USB string descriptor held in a 64-byte slot; empty when the slot holds none.
-std::string decodeStringSlot(const std::uint8_t* slot) {
-    const std::uint8_t length = slot[0];
-    if (slot[1] != 3 || length < 2 || length > flashcore::kStringSlotSize) return {};
+std::string slotText(const std::uint8_t* slot) {
     std::string text;
-    for (std::uint32_t i = 2; i + 1 < length; i += 2)
-        text.push_back(static_cast<char>(slot[i]));
-    return text;
+    return flashcore::decodeStringSlot(slot, text) ? text : std::string();
 }
 
 } // namespace
@@ -120,7 +115,7 @@ void Camera::reset() {
     const std::uint32_t slots[4] = {flashcore::kProductStringOffset, flashcore::kManufacturerStringOffset,
                                     flashcore::kSerialStringOffset, flashcore::kInterfaceStringOffset};
     for (int i = 0; i < 4; ++i)
-        identity_.strings[static_cast<std::size_t>(i)] = decodeStringSlot(table + slots[i]);
+        identity_.strings[static_cast<std::size_t>(i)] = slotText(table + slots[i]);
 }
 
 bool Camera::transferFails() {

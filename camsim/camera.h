@@ -110,6 +110,7 @@ class Camera {
     // Direct views for tests and tools (no side effects, no transfer cost).
     std::uint8_t peekRegister(std::uint16_t reg) const { return regs_[reg]; }
     void pokeRegister(std::uint16_t reg, std::uint8_t value) { regs_[reg] = value; }
+    void pokeRom(std::uint16_t address, std::uint8_t value) { rom_[address] = value; }
     SpiFlash& flash() { return flash_; }
     const SpiFlash& flash() const { return flash_; }
     Counters& counters() { return counters_; }

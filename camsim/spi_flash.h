@@ -65,6 +65,8 @@ class SpiFlash {
     std::vector<std::uint8_t>& contents() { return array_; }
     const std::vector<std::uint8_t>& contents() const { return array_; }
     std::uint8_t statusRegister() const { return statusReg_; }
+    // Sets the non-volatile status bits directly, as a programmer on the bench would.
+    void setStatusRegister(std::uint8_t value) { statusReg_ = value & (kBpMask | kSrwd); }
 
     // True when the block-protect bits cover `address`.
     bool isProtected(std::uint32_t address) const;

@@ -6,8 +6,11 @@
 #include "flashcore/connection/open.h"
 #include "flashcore/connection/register_access.h"
 #include "flashcore/connection/state.h"
+#include "flashcore/flash/burn.h"
 #include "flashcore/flash/image_format.h"
+#include "flashcore/flash/locators.h"
 #include "flashcore/flash/serial_flash.h"
+#include "flashcore/flash/write_protect.h"
 
 #include <string_view>
 
@@ -248,4 +251,121 @@ bool SetFlashType(int slot, int type) {
 }
 bool SetFlashType(int type) {
     return SetFlashType(0, type);
+}
+
+// Parameter-table locators.
+namespace {
+
+void storeLocation(const ParaTableLocation& l, fw_ulong* start, fw_ulong* end, fw_ulong* crcBlock) {
+    *start = l.start;
+    *end = l.end;
+    *crcBlock = l.crcBlock;
+}
+
+bool storeLocations(const ParaTableLocation* l, std::uint32_t count, fw_ulong* starts, fw_ulong* ends,
+                    fw_ulong* crcBlocks, fw_ulong* countOut) {
+    for (std::uint32_t k = 0; k < count; ++k)
+        storeLocation(l[k], starts + k, ends + k, crcBlocks + k);
+    *countOut = count;
+    return true;
+}
+
+} // namespace
+
+bool GetParaTableAndCRCAddrFromBinFile(fw_ulong* start, fw_ulong* end, fw_ulong* crcBlock,
+                                       unsigned char* image, fw_ulong length) {
+    if (!start || !end || !crcBlock) return false;
+    return guarded(false, [&] {
+        ParaTableLocation l;
+        if (!locateImageParaTable(image, length, l)) return false;
+        storeLocation(l, start, end, crcBlock);
+        return true;
+    });
+}
+bool GetParaTablesAndCRCAddrsFromBinFile(fw_ulong* starts, fw_ulong* ends, fw_ulong* crcBlocks,
+                                         unsigned char* image, fw_ulong length, fw_ulong* count) {
+    if (!starts || !ends || !crcBlocks || !count) return false;
+    return guarded(false, [&] {
+        ParaTableLocation l[kMaxParaTables];
+        std::uint32_t n = 0;
+        return locateImageParaTables(image, length, l, n) &&
+               storeLocations(l, n, starts, ends, crcBlocks, count);
+    });
+}
+bool GetParaTableAndCRCAddrFromDevice(fw_ulong* start, fw_ulong* end, fw_ulong* crcBlock) {
+    if (!start || !end || !crcBlock) return false;
+    return guarded(false, [&] {
+        ParaTableLocation l;
+        if (!locateDeviceParaTable(l)) return false;
+        storeLocation(l, start, end, crcBlock);
+        return true;
+    });
+}
+bool GetParaTablesAndCRCAddrsFromDevice(fw_ulong* starts, fw_ulong* ends, fw_ulong* crcBlocks,
+                                        fw_ulong* count) {
+    if (!starts || !ends || !crcBlocks || !count) return false;
+    return guarded(false, [&] {
+        ParaTableLocation l[kMaxParaTables];
+        std::uint32_t n = 0;
+        return locateDeviceParaTables(l, n) && storeLocations(l, n, starts, ends, crcBlocks, count);
+    });
+}
+
+// Write protection.
+bool SetWriteProtect(int slot, bool protect, unsigned short& gpioRegister, unsigned char& wpConfig,
+                     fw_ulong* protectedOut) {
+    return guarded(false, [&] {
+        std::uint32_t latched = 0;
+        std::uint16_t gpio = gpioRegister;
+        const bool ok = setWriteProtect(slot, protect, gpio, wpConfig, protectedOut ? &latched : nullptr);
+        gpioRegister = gpio;
+        if (protectedOut && latched) *protectedOut = latched;
+        return ok;
+    });
+}
+bool SetWriteProtect(bool protect, unsigned short* gpioRegister, unsigned char* wpConfig,
+                     fw_ulong* protectedOut) {
+    if (!gpioRegister || !wpConfig) return false;
+    return SetWriteProtect(0, protect, *gpioRegister, *wpConfig, protectedOut);
+}
+bool QUELT_GetWPAddrBinFile(const unsigned char* image, fw_ulong length, fw_ulong* address) {
+    if (!address) return false;
+    return guarded(false, [&] {
+        std::uint32_t a = 0;
+        if (!wpConfigAddressOfImage(image, length, a)) return false;
+        *address = a;
+        return true;
+    });
+}
+bool QUELT_GetWPAddrDevice(fw_ulong* address) {
+    if (!address) return false;
+    return guarded(false, [&] {
+        std::uint32_t a = 0;
+        if (!wpConfigAddressOfDevice(a)) return false;
+        *address = a;
+        return true;
+    });
+}
+
+// Burn engine.
+bool BurnBinFileAndStringToDevice(unsigned char* image, fw_ulong length, const char* text,
+                                  fw_ulong textLength, unsigned short kind, fw_ulong* protectedOut) {
+    return guarded(false, [&] {
+        std::uint32_t latched = 0;
+        const bool ok = burnImage(image, length, text, textLength, kind, protectedOut ? &latched : nullptr);
+        if (protectedOut && latched) *protectedOut = latched;
+        return ok;
+    });
+}
+bool BurstDevice() {
+    return guarded(false, [] { return burstDevice(); });
+}
+bool QUELT_IsFWEmpty() {
+    return guarded(true, [] { return isFirmwareEmpty(); });
+}
+bool EraseDeviceFW() {
+    return guarded(false, [] { return eraseDeviceFirmware(); });
+}
+void GetBurnPercent(int* percent) {
+    if (percent) *percent = burnPercent();
 }

@@ -74,6 +74,30 @@ FW_EXPORT bool SectorEraseSF(unsigned char sector, fw_ulong* protectedOut);
 FW_EXPORT int GetFlashType(void);
 FW_EXPORT bool SetFlashType(int type);
 
+/* Parameter tables and CRC blocks of an image in memory or of the flash of slot 0 (interpreted by the
+   controller of slot 0). The multi-table forms fill arrays of up to 100 entries. */
+FW_EXPORT bool GetParaTableAndCRCAddrFromBinFile(fw_ulong* start, fw_ulong* end, fw_ulong* crcBlock,
+                                                 unsigned char* image, fw_ulong length);
+FW_EXPORT bool GetParaTablesAndCRCAddrsFromBinFile(fw_ulong* starts, fw_ulong* ends, fw_ulong* crcBlocks,
+                                                   unsigned char* image, fw_ulong length, fw_ulong* count);
+FW_EXPORT bool GetParaTableAndCRCAddrFromDevice(fw_ulong* start, fw_ulong* end, fw_ulong* crcBlock);
+FW_EXPORT bool GetParaTablesAndCRCAddrsFromDevice(fw_ulong* starts, fw_ulong* ends, fw_ulong* crcBlocks,
+                                                  fw_ulong* count);
+
+/* Write protection: false switches it off (gpioRegister receives the pin register), true on again. */
+FW_EXPORT bool SetWriteProtect(bool protect, unsigned short* gpioRegister, unsigned char* wpConfig,
+                               fw_ulong* protectedOut);
+FW_EXPORT bool QUELT_GetWPAddrBinFile(const unsigned char* image, fw_ulong length, fw_ulong* address);
+FW_EXPORT bool QUELT_GetWPAddrDevice(fw_ulong* address);
+
+/* Burning. kind: 0 manufacturer string, 1 serial number, 2 plain manufacturer slot (with textLength > 0). */
+FW_EXPORT bool BurnBinFileAndStringToDevice(unsigned char* image, fw_ulong length, const char* text,
+                                            fw_ulong textLength, unsigned short kind, fw_ulong* protectedOut);
+FW_EXPORT bool BurstDevice(void);
+FW_EXPORT bool QUELT_IsFWEmpty(void);
+FW_EXPORT bool EraseDeviceFW(void);
+FW_EXPORT void GetBurnPercent(int* percent);
+
 #ifdef __cplusplus
 } /* extern "C" */
 
@@ -103,6 +127,8 @@ FW_EXPORT bool EraseSF(int slot, fw_ulong* protectedOut);
 FW_EXPORT bool SectorEraseSF(int slot, unsigned char sector, fw_ulong* protectedOut);
 FW_EXPORT int GetFlashType(int slot);
 FW_EXPORT bool SetFlashType(int slot, int type);
+FW_EXPORT bool SetWriteProtect(int slot, bool protect, unsigned short& gpioRegister, unsigned char& wpConfig,
+                               fw_ulong* protectedOut);
 #endif
 
 #endif

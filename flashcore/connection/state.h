@@ -100,6 +100,9 @@ struct LibraryState {
     std::array<SlotState, kSlotCount> slots;
     ConnectionContext ctx;
     ConfigFlags flags;
+    // Per slot: the flash writer's write-enable and program opcodes (map entries 10 and 11) as the last
+    // unprotect found them; the next protect writes them back.
+    std::array<std::array<std::uint8_t, 2>, kSlotCount> savedOpcodes{};
     std::mutex lock; // held around the by-index filter-driver open only
 };
 

@@ -64,4 +64,13 @@ bool locateParaTable(LayoutGroup group, const std::uint8_t* image, std::size_t l
     return true;
 }
 
+bool decodeStringSlot(const std::uint8_t* slot, std::string& text) {
+    const std::uint32_t length = slot[0];
+    if (slot[1] != 3 || length < 2 || length > kStringSlotSize) return false;
+    text.clear();
+    for (std::uint32_t i = 2; i + 1 < length; i += 2)
+        text.push_back(static_cast<char>(slot[i]));
+    return true;
+}
+
 } // namespace flashcore

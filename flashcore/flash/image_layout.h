@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace flashcore {
 
@@ -46,5 +47,10 @@ LayoutGroup layoutGroupOf(const std::uint8_t* signature);
 // False when a header field the group needs lies outside the image.
 bool locateParaTable(LayoutGroup group, const std::uint8_t* image, std::size_t length, unsigned index,
                      std::uint32_t defaultEnd, ParaTableLocation& out);
+
+// The text of a string descriptor held in a 64-byte string slot: length byte, type 3, then 16-bit code units
+// whose low bytes are the characters. False when the slot holds no descriptor or its length byte claims more
+// than the slot holds.
+bool decodeStringSlot(const std::uint8_t* slot, std::string& text);
 
 } // namespace flashcore

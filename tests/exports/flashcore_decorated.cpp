@@ -25,9 +25,13 @@ bool EraseSF(int slot, unsigned long* protectedOut);
 bool SectorEraseSF(int slot, unsigned char sector, unsigned long* protectedOut);
 int GetFlashType(int slot);
 bool SetFlashType(int slot, int type);
+bool SetWriteProtect(int slot, bool protect, unsigned short& gpioRegister, unsigned char& wpConfig,
+                     unsigned long* protectedOut);
 
 // Referencing each declaration makes the compiler emit its decorated name.
 void* kReferences[] = {
+    reinterpret_cast<void*>(
+        static_cast<bool (*)(int, bool, unsigned short&, unsigned char&, unsigned long*)>(&SetWriteProtect)),
     reinterpret_cast<void*>(static_cast<int (*)(int, int, bool)>(&Initialize_DriverInterface)),
     reinterpret_cast<void*>(static_cast<bool (*)(int)>(&UnInitialize_DriverInterface)),
     reinterpret_cast<void*>(static_cast<bool (*)(int, unsigned long&)>(&GetBypassLength)),

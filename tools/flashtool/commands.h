@@ -1,7 +1,10 @@
 // flashtool's commands and what they share.
 #pragma once
 
+#include "fwtypes.h"
+
 #include <string>
+#include <vector>
 
 namespace flashtool {
 
@@ -9,10 +12,18 @@ struct Options {
     std::string cameraDirectory; // --camera DIR (virtual cameras)
     int waitMs = 1500;           // power-up wait passed to the open
     bool blockMode = false;      // --xu6: permit XU6 block mode
+    std::string chip = "T465M";  // --chip MODEL (image commands)
+    int variant = 1;             // --variant N
+    fw_ulong length = 0;         // --length N (read; image new: image size)
+    std::string serial;          // --serial TEXT (image new)
+    std::string manufacturer;    // --manufacturer TEXT (image new)
 };
 
 // Prints a one-line reason on standard error and returns the failing exit code.
 int fail(const std::string& reason);
+
+// Reads an image file; prints the reason and returns false when it cannot.
+bool readImage(const std::string& path, std::vector<unsigned char>& image);
 
 // The camera on slot 0, opened through the extension unit for the life of the object.
 class OpenCamera {
@@ -29,5 +40,12 @@ class OpenCamera {
 };
 
 int runInfo(const Options& options);
+int runBurn(const Options& options, const std::string& path);
+int runVerify(const Options& options, const std::string& path);
+int runErase(const Options& options);
+int runRead(const Options& options, const std::string& path);
+int runVersion(const Options& options);
+int runImageNew(const Options& options, const std::string& path);
+int runImageInfo(const Options& options, const std::string& path);
 
 } // namespace flashtool

@@ -5,6 +5,7 @@
 #include "flashcore.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -35,14 +36,26 @@ OpenCamera::~OpenCamera() {
 namespace {
 
 void usage() {
-    std::puts("usage: flashtool [--camera DIR] [--xu6] COMMAND\n"
-              "\n"
-              "commands:\n"
-              "  info    identify the camera: transport, controller, register map, flash chip\n"
-              "\n"
-              "options:\n"
-              "  --camera DIR  use the virtual camera kept in DIR (Linux; default ~/.flashtool/camera)\n"
-              "  --xu6         permit the extension unit's XU6 block mode");
+    std::puts(
+        "usage: flashtool [options] COMMAND [ARGS]\n"
+        "\n"
+        "camera commands:\n"
+        "  info              identify the camera: transport, controller, register map, flash chip\n"
+        "  burn IMAGE        burn an image file (unprotect, erase, write, protect, verify)\n"
+        "  verify IMAGE      compare the flash with an image file\n"
+        "  erase             erase the flash (with write protection handling)\n"
+        "  read FILE         dump the flash into FILE (--length N, default the flash size)\n"
+        "  version           the firmware's code version\n"
+        "image commands (no camera):\n"
+        "  image new FILE    write a sample image (--chip, --variant, --length, --serial, --manufacturer)\n"
+        "  image info IMAGE  show an image as a controller model reads it (--chip, --variant)\n"
+        "\n"
+        "options:\n"
+        "  --camera DIR      use the virtual camera kept in DIR (Linux; default ~/.flashtool/camera)\n"
+        "  --xu6             permit the extension unit's XU6 block mode\n"
+        "  --chip MODEL      controller model code, e.g. T465M (default)\n"
+        "  --variant N       variant byte of the model (default 1)\n"
+        "  --length N        byte count (decimal or 0x...)");
 }
 
 } // namespace
@@ -59,6 +72,16 @@ int main(int argc, char** argv) {
             options.cameraDirectory = argv[++i];
         } else if (arg == "--xu6") {
             options.blockMode = true;
+        } else if (arg == "--chip" && i + 1 < argc) {
+            options.chip = argv[++i];
+        } else if (arg == "--variant" && i + 1 < argc) {
+            options.variant = std::atoi(argv[++i]);
+        } else if (arg == "--length" && i + 1 < argc) {
+            options.length = static_cast<fw_ulong>(std::strtoul(argv[++i], nullptr, 0));
+        } else if (arg == "--serial" && i + 1 < argc) {
+            options.serial = argv[++i];
+        } else if (arg == "--manufacturer" && i + 1 < argc) {
+            options.manufacturer = argv[++i];
         } else if (arg == "-h" || arg == "--help") {
             usage();
             return 0;
@@ -70,14 +93,36 @@ int main(int argc, char** argv) {
         usage();
         return 2;
     }
+    const std::string& command = args[0];
+    const std::string argument = args.size() > 1 ? args[1] : std::string();
+    const bool imageCommand = command == "image";
+    if (imageCommand) {
+        if (args.size() != 3) return fail("image takes a subcommand and a file");
+        if (args[1] == "new") return runImageNew(options, args[2]);
+        if (args[1] == "info") return runImageInfo(options, args[2]);
+        return fail("unknown image subcommand " + args[1]);
+    }
+    const bool needsFile = command == "burn" || command == "verify" || command == "read";
+    if (needsFile && args.size() != 2) return fail(command + " takes one file");
+
     std::string error;
     if (!attachCameras(options.cameraDirectory, error)) return fail(error);
     int status = 0;
-    if (args[0] == "info") {
+    if (command == "info") {
         status = runInfo(options);
+    } else if (command == "burn") {
+        status = runBurn(options, argument);
+    } else if (command == "verify") {
+        status = runVerify(options, argument);
+    } else if (command == "erase") {
+        status = runErase(options);
+    } else if (command == "read") {
+        status = runRead(options, argument);
+    } else if (command == "version") {
+        status = runVersion(options);
     } else {
         usage();
-        return fail("unknown command " + args[0]);
+        status = fail("unknown command " + command);
     }
     if (!detachCameras(error)) return fail(error);
     return status;

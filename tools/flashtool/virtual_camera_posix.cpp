@@ -25,8 +25,8 @@ camsim::CameraConfig defaultCamera() {
     camsim::CameraConfig config;
     config.family = 13;
     config.registerMap = 'B';
-    config.flash.manufacturer = 0xEF;
-    config.flash.id1 = 0x30;
+    config.flash.manufacturer = 0xA1;
+    config.flash.id1 = 0x31;
     config.flash.id2 = 0x11;
     config.flash.size = 0x20000;
     config.flash.status = 0x8C;

@@ -1,5 +1,7 @@
 // fwbench: how many extension-unit property calls flashcore's memory transfers make on the virtual camera,
-// against the fewest the transfer rules allow, with the modeled bus time and the host CPU time per call.
+// against the fewest the transfer rules allow, with the modeled bus time and the host CPU time per call; and
+// what whole burns cost: property calls, register accesses, modeled duration and host CPU time.
+#include "camsim/image_builder.h"
 #include "camsim/world.h"
 #include "flashcore.h"
 
@@ -54,6 +56,40 @@ int run(bool blockMode, bool write, std::uint32_t length) {
 
 } // namespace
 
+// A whole burn (unprotect, erase, write, protect, read-back and compare) of an image of `length` bytes.
+int runBurn(bool blockMode, std::uint32_t length) {
+    camsim::World& world = camsim::World::global();
+    world.clear();
+    camsim::CameraConfig config;
+    config.flash.size = 0x20000;
+    config.flash.status = 0x8C;
+    config.wpPin = 1;
+    camsim::Camera& camera = world.attach(config);
+    camera.setLogging(false);
+    EnableModeXU6(blockMode);
+    IsUseFilterDriver(false);
+    if (Initialize_DriverInterface(0, false) <= 0) return 1;
+    camsim::ImageDescription description;
+    description.size = length;
+    std::vector<unsigned char> image = camsim::buildImage(description);
+
+    camera.counters() = {};
+    const std::uint64_t startUs = world.clock().nowUs();
+    const std::clock_t startCpu = std::clock();
+    const bool ok = BurnBinFileAndStringToDevice(image.data(), length, nullptr, 0, 0, nullptr);
+    const double cpuMs = 1e3 * static_cast<double>(std::clock() - startCpu) / CLOCKS_PER_SEC;
+    const camsim::Counters& c = camera.counters();
+    UnInitialize_DriverInterface();
+    if (!ok) return 1;
+    std::printf(
+        "%-6s burn  %4u KB  %7llu calls  %6llu register reads  %6llu register writes  modeled %7.3f s  "
+        "host %7.1f ms\n",
+        blockMode ? "XU6" : "8-byte", length / 1024, static_cast<unsigned long long>(c.propertyCalls()),
+        static_cast<unsigned long long>(c.registerReads), static_cast<unsigned long long>(c.registerWrites),
+        static_cast<double>(world.clock().nowUs() - startUs) / 1e6, cpuMs);
+    return 0;
+}
+
 int main() {
     std::puts("memory transfers on the virtual camera (1 ms modeled bus time per property call)");
     int status = 0;
@@ -61,5 +97,9 @@ int main() {
         for (bool write : {false, true})
             for (std::uint32_t length : {0x10000u, 0x20000u})
                 status |= run(blockMode, write, length);
+    std::puts("\nwhole burns (unprotect, erase, write, protect, read-back) of sample images");
+    for (bool blockMode : {false, true})
+        for (std::uint32_t length : {0x10000u, 0x20000u})
+            status |= runBurn(blockMode, length);
     return status;
 }
