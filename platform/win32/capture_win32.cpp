@@ -1,6 +1,7 @@
 // The video capture stack on Windows: the COM system device enumerator, property bags, capture filters,
 // IKsTopologyInfo and IKsControl. Each wrapper owns one interface reference and releases it.
 #include "platform/win32/capture_win32.h"
+#include "platform/win32/guid_win32.h"
 
 #include <dshow.h>
 #include <ks.h>
@@ -12,13 +13,6 @@
 namespace platform::win32 {
 
 namespace {
-
-GUID toGuid(const Guid& g) {
-    GUID out;
-    static_assert(sizeof(out) == 16);
-    std::memcpy(&out, g.bytes.data(), 16);
-    return out;
-}
 
 const GUID kIidKsTopologyInfo = toGuid(guidOf("720D4AC0-7533-11D0-A5D6-28DB04C10000"));
 const GUID kIidKsControl = toGuid(guidOf("28F54685-06FD-11D2-B27A-00A0C9223196"));

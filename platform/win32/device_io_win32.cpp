@@ -1,6 +1,7 @@
 // Device interfaces and device I/O on Windows: SetupAPI's device information sets, device files opened with
 // CreateFileA and DeviceIoControl. Each wrapper owns its set or handle and releases it.
 #include "platform/win32/device_io_win32.h"
+#include "platform/win32/guid_win32.h"
 
 #include <windows.h>
 
@@ -11,13 +12,6 @@
 namespace platform::win32 {
 
 namespace {
-
-GUID toGuid(const Guid& g) {
-    GUID out;
-    static_assert(sizeof(out) == 16);
-    std::memcpy(&out, g.bytes.data(), 16);
-    return out;
-}
 
 SP_DEVICE_INTERFACE_DATA toInterfaceData(const DeviceInterfaceData& iface) {
     SP_DEVICE_INTERFACE_DATA data{};
