@@ -31,7 +31,7 @@ constexpr std::array<std::uint8_t, 4> kWritablePattern = {0x12, 0x12, 0xED, 0xED
 
 std::string slotText(const std::uint8_t* slot) {
     std::string text;
-    return flashcore::decodeStringSlot(slot, text) ? text : std::string();
+    return flashcore::decodeStringSlot(slot, flashcore::SlotFormat::Descriptor, text) ? text : std::string();
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "flashcore/bytes.h"
 #include "flashcore/flash/crc16.h"
+#include "flashcore/flash/image_layout.h"
 
 #include <algorithm>
 #include <array>
@@ -150,15 +151,12 @@ void putText(std::vector<std::uint8_t>& image, std::size_t offset, std::string_v
     std::copy(text.begin(), text.end(), image.data() + offset);
 }
 
-// A USB string descriptor: length, type 3, one 16-bit little-endian unit per 8-bit character.
+// A USB string descriptor as the library writes it: length, type 3, one 16-bit little-endian unit per 8-bit
+// character, 0xFF to the end of the slot.
 void putDescriptorSlot(std::vector<std::uint8_t>& image, std::size_t offset, std::string_view text) {
     require(text.size() <= kMaxDescriptorChars, "USB string longer than 31 characters");
-    image[offset] = static_cast<std::uint8_t>(2 + 2 * text.size());
-    image[offset + 1] = 3;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        image[offset + 2 + 2 * i] = static_cast<std::uint8_t>(text[i]);
-        image[offset + 3 + 2 * i] = 0x00;
-    }
+    flashcore::encodeStringSlot(text.data(), static_cast<std::uint32_t>(text.size()),
+                                flashcore::SlotFormat::Descriptor, image.data() + offset);
 }
 
 void putCalibrationRegion(std::vector<std::uint8_t>& image, const Placement& at,

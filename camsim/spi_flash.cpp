@@ -136,6 +136,7 @@ void SpiFlash::executeAtDeselect() {
         if (!wel_ || command_.size() != 1) break;
         if (statusReg_ & kBpMask) break; // refused while any block is protected
         std::fill(array_.begin(), array_.end(), 0xFF);
+        ++erases_;
         wel_ = false;
         startBusy(std::uint64_t{config_.timings.chipEraseUsPer128K} * std::max<std::uint32_t>(size, 0x20000) /
                   0x20000);
@@ -149,6 +150,7 @@ void SpiFlash::executeAtDeselect() {
         wel_ = false;
         if (isProtected(start)) break;
         std::fill(array_.begin() + start, array_.begin() + std::min(start + unit, size), 0xFF);
+        ++erases_;
         startBusy(opcode == kOpBlockErase ? config_.timings.blockEraseUs : config_.timings.sectorEraseUs);
         break;
     }

@@ -70,6 +70,8 @@ class SpiFlash {
 
     // True when the block-protect bits cover `address`.
     bool isProtected(std::uint32_t address) const;
+    // Number of sector, block and chip erases the array has executed (refused ones do not count).
+    std::uint64_t erasesExecuted() const { return erases_; }
 
   private:
     void executeAtDeselect();
@@ -86,6 +88,7 @@ class SpiFlash {
     bool wpHigh_ = true;
     bool stuckBusy_ = false;
     std::uint64_t busyUntilUs_ = 0;
+    std::uint64_t erases_ = 0;
 
     bool selected_ = false;
     std::vector<std::uint8_t> command_; // bytes received since chip select went low

@@ -10,6 +10,7 @@
 #include "flashcore/flash/image_format.h"
 #include "flashcore/flash/locators.h"
 #include "flashcore/flash/serial_flash.h"
+#include "flashcore/flash/strings.h"
 #include "flashcore/flash/write_protect.h"
 
 #include <string_view>
@@ -368,4 +369,176 @@ bool EraseDeviceFW() {
 }
 void GetBurnPercent(int* percent) {
     if (percent) *percent = burnPercent();
+}
+
+// Strings and USB identifiers: in an image in memory, in the flash of slot 0, and as reported to the host.
+namespace {
+
+bool imageString(const unsigned char* image, fw_ulong length, StringSlotPlace place, char* text,
+                 fw_ulong capacity) {
+    return guarded(false, [&] { return getImageString(image, length, place, text, capacity); });
+}
+bool setImageStringGuarded(const char* text, fw_ulong textLength, unsigned char* image, fw_ulong length,
+                           StringSlotPlace place) {
+    return guarded(false, [&] { return setImageString(text, textLength, image, length, place); });
+}
+bool imageId(const unsigned char* image, fw_ulong length, std::uint32_t offset, unsigned short* value) {
+    if (!value) return false;
+    return guarded(false, [&] { return getImageId(image, length, offset, *value); });
+}
+bool setImageIdGuarded(unsigned short value, unsigned char* image, fw_ulong length, std::uint32_t offset) {
+    return guarded(false, [&] { return setImageId(value, image, length, offset); });
+}
+bool deviceString(StringSlotPlace place, char* text, fw_ulong capacity) {
+    return guarded(false, [&] { return getDeviceString(place, text, capacity); });
+}
+bool patchDeviceStringGuarded(const char* text, fw_ulong textLength, StringSlotPlace place,
+                              fw_ulong* protectedOut) {
+    return guarded(false, [&] {
+        std::uint32_t latched = 0;
+        const bool ok = patchDeviceString(text, textLength, place, protectedOut ? &latched : nullptr);
+        if (protectedOut && latched) *protectedOut = latched;
+        return ok;
+    });
+}
+bool deviceId(std::uint32_t offset, unsigned short* value) {
+    if (!value) return false;
+    return guarded(false, [&] { return getDeviceId(offset, *value); });
+}
+bool reportedString(ReportedString which, char* text, fw_ulong capacity) {
+    return guarded(false, [&] { return getReportedString(which, text, capacity); });
+}
+bool reportedId(ReportedId which, unsigned short* value) {
+    return guarded(false, [&] { return getReportedId(which, value); });
+}
+
+} // namespace
+
+bool QUELT_GetProductBinFile(const unsigned char* image, fw_ulong length, char* text, fw_ulong capacity) {
+    return imageString(image, length, kProductSlot, text, capacity);
+}
+bool QUELT_GetManufacturerBinFile(const unsigned char* image, fw_ulong length, char* text,
+                                  fw_ulong capacity) {
+    return imageString(image, length, kManufacturerSlot, text, capacity);
+}
+bool QUELT_GetSerialNumberBinFile(const unsigned char* image, fw_ulong length, char* text,
+                                  fw_ulong capacity) {
+    return imageString(image, length, kSerialNumberSlot, text, capacity);
+}
+bool QUELT_GetInterfaceBinFile(const unsigned char* image, fw_ulong length, char* text, fw_ulong capacity) {
+    return imageString(image, length, kInterfaceSlot, text, capacity);
+}
+bool QUELT_GetManufacturerNoCRCProtectBinFile(const unsigned char* image, fw_ulong length, char* text,
+                                              fw_ulong capacity) {
+    return imageString(image, length, kPlainManufacturerSlot, text, capacity);
+}
+bool QUELT_SetProductBinFile(const char* text, fw_ulong textLength, unsigned char* image, fw_ulong length) {
+    return setImageStringGuarded(text, textLength, image, length, kProductSlot);
+}
+bool QUELT_SetManufacturerBinFile(const char* text, fw_ulong textLength, unsigned char* image,
+                                  fw_ulong length) {
+    return setImageStringGuarded(text, textLength, image, length, kManufacturerSlot);
+}
+bool QUELT_SetSerialNumberBinFile(const char* text, fw_ulong textLength, unsigned char* image,
+                                  fw_ulong length) {
+    return setImageStringGuarded(text, textLength, image, length, kSerialNumberSlot);
+}
+bool QUELT_SetInterfaceBinFile(const char* text, fw_ulong textLength, unsigned char* image, fw_ulong length) {
+    return setImageStringGuarded(text, textLength, image, length, kInterfaceSlot);
+}
+bool QUELT_SetManufacturerNoCRCProtectBinFile(const char* text, fw_ulong textLength, unsigned char* image,
+                                              fw_ulong length) {
+    return setImageStringGuarded(text, textLength, image, length, kPlainManufacturerSlot);
+}
+bool QUELT_GetVIDBinFile(const unsigned char* image, fw_ulong length, unsigned short* value) {
+    return imageId(image, length, kVendorIdOffset, value);
+}
+bool QUELT_GetPIDBinFile(const unsigned char* image, fw_ulong length, unsigned short* value) {
+    return imageId(image, length, kProductIdOffset, value);
+}
+bool QUELT_GetBCDBinFile(const unsigned char* image, fw_ulong length, unsigned short* value) {
+    return imageId(image, length, kDeviceReleaseOffset, value);
+}
+bool QUELT_SetVIDBinFile(unsigned short value, unsigned char* image, fw_ulong length) {
+    return setImageIdGuarded(value, image, length, kVendorIdOffset);
+}
+bool QUELT_SetPIDBinFile(unsigned short value, unsigned char* image, fw_ulong length) {
+    return setImageIdGuarded(value, image, length, kProductIdOffset);
+}
+bool QUELT_SetBCDBinFile(unsigned short value, unsigned char* image, fw_ulong length) {
+    return setImageIdGuarded(value, image, length, kDeviceReleaseOffset);
+}
+
+bool QUELT_GetProduct(char* text, fw_ulong capacity) {
+    return deviceString(kProductSlot, text, capacity);
+}
+bool QUELT_GetManufacturer(char* text, fw_ulong capacity) {
+    return deviceString(kManufacturerSlot, text, capacity);
+}
+bool QUELT_GetSerialNumber(char* text, fw_ulong capacity) {
+    return deviceString(kSerialNumberSlot, text, capacity);
+}
+bool QUELT_GetInterface(char* text, fw_ulong capacity) {
+    return deviceString(kInterfaceSlot, text, capacity);
+}
+bool QUELT_GetManufacturerNoCRCProtect(char* text, fw_ulong capacity) {
+    return deviceString(kPlainManufacturerSlot, text, capacity);
+}
+bool QUELT_SetManufacturer(const char* text, fw_ulong textLength, fw_ulong* protectedOut) {
+    return patchDeviceStringGuarded(text, textLength, kManufacturerSlot, protectedOut);
+}
+bool QUELT_SetSerialNumber(const char* text, fw_ulong textLength, fw_ulong* protectedOut) {
+    return patchDeviceStringGuarded(text, textLength, kSerialNumberSlot, protectedOut);
+}
+bool QUELT_SetManufacturerNoCRCProtect(const char* text, fw_ulong textLength, fw_ulong* protectedOut) {
+    return patchDeviceStringGuarded(text, textLength, kPlainManufacturerSlot, protectedOut);
+}
+bool QUELT_GetVID(unsigned short* value) {
+    return deviceId(kVendorIdOffset, value);
+}
+bool QUELT_GetPID(unsigned short* value) {
+    return deviceId(kProductIdOffset, value);
+}
+bool QUELT_GetBCD(unsigned short* value) {
+    return deviceId(kDeviceReleaseOffset, value);
+}
+bool ReadSerialNumberFromDevice(char* text, fw_ulong capacity, unsigned short kind) {
+    return guarded(false, [&] { return readSerialNumberFromDevice(text, capacity, kind); });
+}
+bool WriteSerialNumberToDevice(const char* text, fw_ulong textLength, unsigned short kind,
+                               fw_ulong* protectedOut) {
+    return guarded(false, [&] {
+        std::uint32_t latched = 0;
+        const bool ok = writeSerialNumberToDevice(text, textLength, kind, protectedOut ? &latched : nullptr);
+        if (protectedOut && latched) *protectedOut = latched;
+        return ok;
+    });
+}
+int IsSerialNumberSameWithDevice(const unsigned char* image, fw_ulong length, unsigned short kind) {
+    return guarded(-1, [&] { return isSerialNumberSameWithDevice(image, length, kind); });
+}
+bool QUELT_ReserveManufacturer(unsigned char* image, fw_ulong length) {
+    return guarded(false, [&] { return reserveDeviceString(image, length, kManufacturerSlot); });
+}
+bool QUELT_ReserveSerialNumber(unsigned char* image, fw_ulong length) {
+    return guarded(false, [&] { return reserveDeviceString(image, length, kSerialNumberSlot); });
+}
+
+bool QUELT_GetProductDevDesc(char* text, fw_ulong capacity) {
+    return reportedString(ReportedString::Product, text, capacity);
+}
+bool QUELT_GetManufacturerDevDesc(char* text, fw_ulong capacity) {
+    return reportedString(ReportedString::Manufacturer, text, capacity);
+}
+bool QUELT_GetSerialNumberDevDesc(char* text, fw_ulong capacity) {
+    return reportedString(ReportedString::SerialNumber, text, capacity);
+}
+bool QUELT_GetVIDDevDesc(unsigned short* value) {
+    return reportedId(ReportedId::Vendor, value);
+}
+bool QUELT_GetPIDDevDesc(unsigned short* value) {
+    return reportedId(ReportedId::Product, value);
+}
+bool QUELT_GetBCDDevDesc(unsigned short* value) {
+    return reportedId(ReportedId::DeviceRelease, value);
 }

@@ -98,6 +98,74 @@ FW_EXPORT bool QUELT_IsFWEmpty(void);
 FW_EXPORT bool EraseDeviceFW(void);
 FW_EXPORT void GetBurnPercent(int* percent);
 
+/* Strings and USB identifiers of an image in memory (interpreted by the controller of slot 0). The five
+   string slots: product, manufacturer, serial number and interface (USB string descriptors in the parameter
+   table) and the plain manufacturer slot of the CRC block ("NoCRCProtect", refused on T410M controllers).
+   Getters copy exactly the characters of the slot, without a terminating zero, and fail when they exceed
+   `capacity`. Setters take at most 31 characters and refresh the parameter-table CRC after a change inside
+   the table; the image is changed in place. */
+FW_EXPORT bool QUELT_GetProductBinFile(const unsigned char* image, fw_ulong length, char* text,
+                                       fw_ulong capacity);
+FW_EXPORT bool QUELT_GetManufacturerBinFile(const unsigned char* image, fw_ulong length, char* text,
+                                            fw_ulong capacity);
+FW_EXPORT bool QUELT_GetSerialNumberBinFile(const unsigned char* image, fw_ulong length, char* text,
+                                            fw_ulong capacity);
+FW_EXPORT bool QUELT_GetInterfaceBinFile(const unsigned char* image, fw_ulong length, char* text,
+                                         fw_ulong capacity);
+FW_EXPORT bool QUELT_GetManufacturerNoCRCProtectBinFile(const unsigned char* image, fw_ulong length,
+                                                        char* text, fw_ulong capacity);
+FW_EXPORT bool QUELT_SetProductBinFile(const char* text, fw_ulong textLength, unsigned char* image,
+                                       fw_ulong length);
+FW_EXPORT bool QUELT_SetManufacturerBinFile(const char* text, fw_ulong textLength, unsigned char* image,
+                                            fw_ulong length);
+FW_EXPORT bool QUELT_SetSerialNumberBinFile(const char* text, fw_ulong textLength, unsigned char* image,
+                                            fw_ulong length);
+FW_EXPORT bool QUELT_SetInterfaceBinFile(const char* text, fw_ulong textLength, unsigned char* image,
+                                         fw_ulong length);
+FW_EXPORT bool QUELT_SetManufacturerNoCRCProtectBinFile(const char* text, fw_ulong textLength,
+                                                        unsigned char* image, fw_ulong length);
+FW_EXPORT bool QUELT_GetVIDBinFile(const unsigned char* image, fw_ulong length, unsigned short* value);
+FW_EXPORT bool QUELT_GetPIDBinFile(const unsigned char* image, fw_ulong length, unsigned short* value);
+FW_EXPORT bool QUELT_GetBCDBinFile(const unsigned char* image, fw_ulong length, unsigned short* value);
+FW_EXPORT bool QUELT_SetVIDBinFile(unsigned short value, unsigned char* image, fw_ulong length);
+FW_EXPORT bool QUELT_SetPIDBinFile(unsigned short value, unsigned char* image, fw_ulong length);
+FW_EXPORT bool QUELT_SetBCDBinFile(unsigned short value, unsigned char* image, fw_ulong length);
+
+/* The same in the flash of slot 0. String operations fail when the flash holds no complete image. The
+   setters rewrite the sectors from the parameter table to the CRC block (unprotect, sector erase, write,
+   protect, read back); a failure after the erase leaves those sectors erased or partly written, and the
+   camera then needs a full burn. */
+FW_EXPORT bool QUELT_GetProduct(char* text, fw_ulong capacity);
+FW_EXPORT bool QUELT_GetManufacturer(char* text, fw_ulong capacity);
+FW_EXPORT bool QUELT_GetSerialNumber(char* text, fw_ulong capacity);
+FW_EXPORT bool QUELT_GetInterface(char* text, fw_ulong capacity);
+FW_EXPORT bool QUELT_GetManufacturerNoCRCProtect(char* text, fw_ulong capacity);
+FW_EXPORT bool QUELT_SetManufacturer(const char* text, fw_ulong textLength, fw_ulong* protectedOut);
+FW_EXPORT bool QUELT_SetSerialNumber(const char* text, fw_ulong textLength, fw_ulong* protectedOut);
+FW_EXPORT bool QUELT_SetManufacturerNoCRCProtect(const char* text, fw_ulong textLength,
+                                                 fw_ulong* protectedOut);
+FW_EXPORT bool QUELT_GetVID(unsigned short* value);
+FW_EXPORT bool QUELT_GetPID(unsigned short* value);
+FW_EXPORT bool QUELT_GetBCD(unsigned short* value);
+/* kind: 0 manufacturer, 1 serial number, 2 plain manufacturer slot. IsSerialNumberSameWithDevice returns 1
+   when the image's slot equals the camera's, 0 when not, -1 on error. The Reserve exports copy the camera's
+   manufacturer or serial-number slot into the image (true, image unchanged, for a camera without firmware).
+ */
+FW_EXPORT bool ReadSerialNumberFromDevice(char* text, fw_ulong capacity, unsigned short kind);
+FW_EXPORT bool WriteSerialNumberToDevice(const char* text, fw_ulong textLength, unsigned short kind,
+                                         fw_ulong* protectedOut);
+FW_EXPORT int IsSerialNumberSameWithDevice(const unsigned char* image, fw_ulong length, unsigned short kind);
+FW_EXPORT bool QUELT_ReserveManufacturer(unsigned char* image, fw_ulong length);
+FW_EXPORT bool QUELT_ReserveSerialNumber(unsigned char* image, fw_ulong length);
+
+/* What the camera reported to the USB host when slot 0 was opened (8-bit characters, no terminating zero). */
+FW_EXPORT bool QUELT_GetProductDevDesc(char* text, fw_ulong capacity);
+FW_EXPORT bool QUELT_GetManufacturerDevDesc(char* text, fw_ulong capacity);
+FW_EXPORT bool QUELT_GetSerialNumberDevDesc(char* text, fw_ulong capacity);
+FW_EXPORT bool QUELT_GetVIDDevDesc(unsigned short* value);
+FW_EXPORT bool QUELT_GetPIDDevDesc(unsigned short* value);
+FW_EXPORT bool QUELT_GetBCDDevDesc(unsigned short* value);
+
 #ifdef __cplusplus
 } /* extern "C" */
 

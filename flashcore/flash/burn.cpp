@@ -6,6 +6,7 @@
 #include "flashcore/connection/state.h"
 #include "flashcore/flash/image_format.h"
 #include "flashcore/flash/serial_flash.h"
+#include "flashcore/flash/strings.h"
 #include "flashcore/flash/write_protect.h"
 
 #include <algorithm>
@@ -23,12 +24,6 @@ constexpr std::uint16_t kNoGpioRegister = 0xFFFF;
 // first burn into an empty flash.
 bool needsClockSetup(const std::uint8_t* signature) {
     return std::memcmp(signature, "T430", 4) == 0 && signature[5] == 1 && signature[6] == 'F';
-}
-
-// The string stamp writes into the image's string slots, which arrive with the string operations; until
-// then a burn with a string is refused.
-bool stampString(std::uint8_t*, std::uint32_t, const char*, std::uint32_t, std::uint16_t) {
-    return false;
 }
 
 } // namespace
@@ -57,10 +52,8 @@ bool isFirmwareEmpty() {
 bool burnImage(std::uint8_t* image, std::uint32_t length, const char* text, std::uint32_t textLength,
                std::uint16_t kind, std::uint32_t* protectedOut) {
     if (!image || length == 0) return false;
-    if (textLength != 0) {
-        if (!text || kind > kPlainManufacturerString) return false;
-        if (!stampString(image, length, text, textLength, kind)) return false;
-    }
+    // The kind is looked at only when there is a string to stamp.
+    if (textLength != 0 && !stampImageString(image, length, text, textLength, kind)) return false;
     std::uint8_t signature[8];
     if (!getRomVersion(0, signature)) return false;
     if (needsClockSetup(signature) && isFirmwareEmpty()) {

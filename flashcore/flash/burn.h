@@ -6,13 +6,7 @@
 
 namespace flashcore {
 
-// String kinds a burn can stamp into the image.
-enum StringKind : std::uint16_t {
-    kManufacturerString = 0,
-    kSerialNumberString = 1,
-    kPlainManufacturerString = 2
-};
-
+// `kind` (with `textLength` above 0): the string kind stamped into the image first (see strings.h).
 bool burnImage(std::uint8_t* image, std::uint32_t length, const char* text, std::uint32_t textLength,
                std::uint16_t kind, std::uint32_t* protectedOut);
 // Raises the controller clock on the chips that support it.

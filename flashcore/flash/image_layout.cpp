@@ -1,7 +1,9 @@
 #include "flashcore/flash/image_layout.h"
 
 #include "flashcore/bytes.h"
+#include "flashcore/flash/crc16.h"
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
@@ -64,13 +66,47 @@ bool locateParaTable(LayoutGroup group, const std::uint8_t* image, std::size_t l
     return true;
 }
 
-bool decodeStringSlot(const std::uint8_t* slot, std::string& text) {
-    const std::uint32_t length = slot[0];
-    if (slot[1] != 3 || length < 2 || length > kStringSlotSize) return false;
+bool decodeStringSlot(const std::uint8_t* slot, SlotFormat format, std::string& text) {
     text.clear();
-    for (std::uint32_t i = 2; i + 1 < length; i += 2)
-        text.push_back(static_cast<char>(slot[i]));
+    if (format == SlotFormat::Plain) {
+        for (std::uint32_t i = 0; i < kMaxPlainSlotText && slot[i] != 0xFF; ++i)
+            text.push_back(static_cast<char>(slot[i]));
+        return true;
+    }
+    const int lengthByte = slot[0];
+    if (lengthByte == 0 || lengthByte > static_cast<int>(kStringSlotSize)) return false;
+    const int n = (lengthByte - 2) / 2; // truncates toward zero: a length byte of 1 gives 0
+    for (int i = 0; i < n; ++i)
+        text.push_back(static_cast<char>(slot[2 + 2 * i]));
     return true;
+}
+
+bool encodeStringSlot(const char* text, std::uint32_t length, SlotFormat format, std::uint8_t* slot) {
+    if (!text || length > kMaxSlotText) return false;
+    std::fill_n(slot, kStringSlotSize, std::uint8_t{0xFF});
+    if (format == SlotFormat::Plain) {
+        std::copy_n(text, length, slot);
+        return true;
+    }
+    slot[0] = static_cast<std::uint8_t>((length + 1) * 2);
+    slot[1] = 3;
+    for (std::uint32_t i = 0; i < length; ++i) {
+        slot[2 + 2 * i] = static_cast<std::uint8_t>(text[i]);
+        slot[3 + 2 * i] = 0x00;
+    }
+    return true;
+}
+
+bool paraTableCrcFits(const FlashWindow& window, const ParaTableLocation& table) {
+    if (table.crcBlock == 0) return true;
+    return table.start <= table.end && window.holds(table.start, table.end - table.start) &&
+           window.holds(std::uint64_t{table.crcBlock} + kParaTableCrcOffset, 2);
+}
+
+void refreshParaTableCrc(const FlashWindow& window, const ParaTableLocation& table) {
+    if (table.crcBlock == 0) return;
+    writeBe16(window.at(std::uint64_t{table.crcBlock} + kParaTableCrcOffset),
+              crc16Modbus(window.at(table.start), table.end - table.start));
 }
 
 } // namespace flashcore

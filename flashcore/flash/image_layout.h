@@ -48,9 +48,48 @@ LayoutGroup layoutGroupOf(const std::uint8_t* signature);
 bool locateParaTable(LayoutGroup group, const std::uint8_t* image, std::size_t length, unsigned index,
                      std::uint32_t defaultEnd, ParaTableLocation& out);
 
-// The text of a string descriptor held in a 64-byte string slot: length byte, type 3, then 16-bit code units
-// whose low bytes are the characters. False when the slot holds no descriptor or its length byte claims more
-// than the slot holds.
-bool decodeStringSlot(const std::uint8_t* slot, std::string& text);
+// The two kinds of 64-byte string slot. A descriptor slot holds a USB string descriptor: length byte 2n + 2,
+// type 3, then n 16-bit little-endian code units whose low bytes are the characters. A plain slot holds the
+// raw characters, ended by the first 0xFF byte.
+enum class SlotFormat { Descriptor, Plain };
+
+// Most characters a slot written by the library holds.
+inline constexpr std::uint32_t kMaxSlotText = 31;
+// Most characters a plain slot is read as (its first 32 bytes without a 0xFF).
+inline constexpr std::uint32_t kMaxPlainSlotText = 32;
+
+// The text of a 64-byte slot. Descriptor slots are decoded from their length byte alone: n = (byte 0 - 2) / 2
+// truncated toward zero, so 1 gives an empty text; byte 0 = 0 or a length byte above 64 (an erased slot
+// reads 0xFF) claims more than the slot holds and gives false. Plain slots: the bytes before the first 0xFF
+// among the first 32.
+bool decodeStringSlot(const std::uint8_t* slot, SlotFormat format, std::string& text);
+
+// Fills the 64-byte `slot` with `length` characters as the library writes them, every byte after the text
+// 0xFF. False, with `slot` unchanged, when `text` is null or `length` is above kMaxSlotText.
+bool encodeStringSlot(const char* text, std::uint32_t length, SlotFormat format, std::uint8_t* slot);
+
+// A copy of flash addresses [base, base + length) held in memory: a whole image (base 0) or a run of sectors.
+struct FlashWindow {
+    std::uint8_t* bytes;
+    std::uint32_t base;
+    std::uint32_t length;
+
+    // The `size` bytes from flash address `address` lie inside the window. Addresses are taken 64 bits wide
+    // so that a table address plus a field offset cannot wrap around.
+    bool holds(std::uint64_t address, std::uint64_t size) const {
+        return address >= base && address + size <= std::uint64_t{base} + length;
+    }
+    std::uint8_t* at(std::uint64_t address) const { return bytes + (address - base); }
+};
+
+// Whether the parameter-table CRC of `table` can be refreshed inside `window`: true when the table has no
+// CRC block (nothing to refresh), otherwise when the table (start to end) and the CRC word at CRC block + 20
+// lie inside the window.
+bool paraTableCrcFits(const FlashWindow& window, const ParaTableLocation& table);
+
+// After a change inside the parameter table: stores the CRC-16/MODBUS of start to end at CRC block + 20,
+// high byte first. A table without a CRC block (address 0) keeps no CRC. Callers check paraTableCrcFits
+// first.
+void refreshParaTableCrc(const FlashWindow& window, const ParaTableLocation& table);
 
 } // namespace flashcore

@@ -39,9 +39,10 @@ const flashcore::ChipRow* chipRow(const std::string& model, int variant) {
     return nullptr;
 }
 
-std::string slotText(const std::uint8_t* slot) {
+std::string slotText(const std::uint8_t* slot,
+                     flashcore::SlotFormat format = flashcore::SlotFormat::Descriptor) {
     std::string text;
-    return flashcore::decodeStringSlot(slot, text) ? "\"" + text + "\"" : "(none)";
+    return flashcore::decodeStringSlot(slot, format, text) && !text.empty() ? "\"" + text + "\"" : "(none)";
 }
 
 } // namespace
@@ -111,10 +112,8 @@ int runImageInfo(const Options& options, const std::string& path) {
     const std::uint16_t computed = flashcore::crc16Modbus(table, loc.end - loc.start);
     std::printf("CRC:             stored 0x%04X, computed 0x%04X: %s\n", stored, computed,
                 stored == computed ? "good" : "MISMATCH");
-    std::string plain;
-    for (int i = 0; i < 32 && crc[flashcore::kPlainManufacturerOffset + i] != 0xFF; ++i)
-        plain.push_back(static_cast<char>(crc[flashcore::kPlainManufacturerOffset + i]));
-    std::printf("plain maker:     %s\n", plain.empty() ? "(none)" : ("\"" + plain + "\"").c_str());
+    std::printf("plain maker:     %s\n",
+                slotText(crc + flashcore::kPlainManufacturerOffset, flashcore::SlotFormat::Plain).c_str());
     return stored == computed ? 0 : 1;
 }
 
