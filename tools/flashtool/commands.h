@@ -15,8 +15,9 @@ struct Options {
     std::string chip = "T465M";  // --chip MODEL (image commands)
     int variant = 1;             // --variant N
     fw_ulong length = 0;         // --length N (read; image new: image size)
-    std::string serial;          // --serial TEXT (image new)
-    std::string manufacturer;    // --manufacturer TEXT (image new)
+    std::string serial;          // --serial TEXT (image new, burn)
+    std::string manufacturer;    // --manufacturer TEXT (image new, burn)
+    bool plain = false;          // --plain: the plain manufacturer slot (manufacturer, burn)
 };
 
 // Prints a one-line reason on standard error and returns the failing exit code.
@@ -45,6 +46,11 @@ int runVerify(const Options& options, const std::string& path);
 int runErase(const Options& options);
 int runRead(const Options& options, const std::string& path);
 int runVersion(const Options& options);
+int runIds(const Options& options);
+int runStrings(const Options& options);
+// `args` holds the command, get or set, and the text of a set.
+int runSerial(const Options& options, const std::vector<std::string>& args);
+int runManufacturer(const Options& options, const std::vector<std::string>& args);
 int runImageNew(const Options& options, const std::string& path);
 int runImageInfo(const Options& options, const std::string& path);
 

@@ -51,6 +51,13 @@ bool readImage(const std::string& path, std::vector<unsigned char>& image) {
 }
 
 int runBurn(const Options& options, const std::string& path) {
+    // The string stamped into the image before the burn: kind 1 serial number, 0 manufacturer, 2 the plain
+    // manufacturer slot.
+    if (!options.serial.empty() && !options.manufacturer.empty())
+        return fail("burn takes --serial or --manufacturer, not both");
+    const std::string& text = options.serial.empty() ? options.manufacturer : options.serial;
+    const unsigned short kind = !options.serial.empty() ? 1 : options.plain ? 2 : 0;
+    if (text.size() > 31) return fail("a string stamped into the image holds at most 31 characters");
     std::vector<unsigned char> image;
     if (!readImage(path, image)) return 1;
     OpenCamera camera(options);
@@ -58,13 +65,17 @@ int runBurn(const Options& options, const std::string& path) {
     std::atomic<bool> done{false};
     std::thread progress(drawProgress, std::cref(done));
     fw_ulong latched = 0;
-    const bool ok = BurnBinFileAndStringToDevice(image.data(), static_cast<fw_ulong>(image.size()), nullptr,
-                                                 0, 0, &latched);
+    const bool ok =
+        BurnBinFileAndStringToDevice(image.data(), static_cast<fw_ulong>(image.size()), text.c_str(),
+                                     static_cast<fw_ulong>(text.size()), kind, &latched);
     done = true;
     progress.join();
     if (latched) return fail("the camera's flash is hardware write-protected");
     if (!ok) return fail("the burn failed (the flash may be empty now; burn again)");
-    std::printf("burnt and verified %zu bytes from %s\n", image.size(), path.c_str());
+    const std::string stamped = text.empty() ? "" : " with \"" + text + "\"";
+    std::printf("burnt and verified %zu bytes from %s%s\n", image.size(), path.c_str(), stamped.c_str());
+    // The camera restarts with the new firmware, so the host sees its identity.
+    if (ResetDevice() == 0) return fail("the camera could not be reset");
     return 0;
 }
 

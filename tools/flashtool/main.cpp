@@ -41,11 +41,19 @@ void usage() {
         "\n"
         "camera commands:\n"
         "  info              identify the camera: transport, controller, register map, flash chip\n"
-        "  burn IMAGE        burn an image file (unprotect, erase, write, protect, verify)\n"
+        "  burn IMAGE        burn an image file (unprotect, erase, write, protect, verify), then reset\n"
+        "                    the camera; --serial TEXT or --manufacturer TEXT [--plain] stamps a string\n"
+        "                    into the image first\n"
         "  verify IMAGE      compare the flash with an image file\n"
         "  erase             erase the flash (with write protection handling)\n"
         "  read FILE         dump the flash into FILE (--length N, default the flash size)\n"
         "  version           the firmware's code version\n"
+        "  ids               vendor id, product id and bcdDevice in the flash and as the host sees them\n"
+        "  strings           the string slots in the flash and the strings the host sees\n"
+        "  serial get|set TEXT\n"
+        "                    read or write the serial number in the flash; set resets the camera\n"
+        "  manufacturer get|set TEXT [--plain]\n"
+        "                    the same for the manufacturer name (--plain: the plain slot of the CRC block)\n"
         "image commands (no camera):\n"
         "  image new FILE    write a sample image (--chip, --variant, --length, --serial, --manufacturer)\n"
         "  image info IMAGE  show an image as a controller model reads it (--chip, --variant)\n"
@@ -55,7 +63,9 @@ void usage() {
         "  --xu6             permit the extension unit's XU6 block mode\n"
         "  --chip MODEL      controller model code, e.g. T465M (default)\n"
         "  --variant N       variant byte of the model (default 1)\n"
-        "  --length N        byte count (decimal or 0x...)");
+        "  --length N        byte count (decimal or 0x...)\n"
+        "  --serial TEXT, --manufacturer TEXT, --plain\n"
+        "                    the string of image new and burn (at most 31 characters)");
 }
 
 } // namespace
@@ -82,6 +92,8 @@ int main(int argc, char** argv) {
             options.serial = argv[++i];
         } else if (arg == "--manufacturer" && i + 1 < argc) {
             options.manufacturer = argv[++i];
+        } else if (arg == "--plain") {
+            options.plain = true;
         } else if (arg == "-h" || arg == "--help") {
             usage();
             return 0;
@@ -120,6 +132,14 @@ int main(int argc, char** argv) {
         status = runRead(options, argument);
     } else if (command == "version") {
         status = runVersion(options);
+    } else if (command == "ids") {
+        status = runIds(options);
+    } else if (command == "strings") {
+        status = runStrings(options);
+    } else if (command == "serial") {
+        status = runSerial(options, args);
+    } else if (command == "manufacturer") {
+        status = runManufacturer(options, args);
     } else {
         usage();
         status = fail("unknown command " + command);
