@@ -103,10 +103,23 @@ bool paraTableCrcFits(const FlashWindow& window, const ParaTableLocation& table)
            window.holds(std::uint64_t{table.crcBlock} + kParaTableCrcOffset, 2);
 }
 
+namespace {
+
+std::uint16_t paraTableCrc(const FlashWindow& window, const ParaTableLocation& table) {
+    return crc16Modbus(window.at(table.start), table.end - table.start);
+}
+
+} // namespace
+
+bool paraTableCrcHolds(const FlashWindow& window, const ParaTableLocation& table) {
+    if (table.crcBlock == 0) return true;
+    return readBe16(window.at(std::uint64_t{table.crcBlock} + kParaTableCrcOffset)) ==
+           paraTableCrc(window, table);
+}
+
 void refreshParaTableCrc(const FlashWindow& window, const ParaTableLocation& table) {
     if (table.crcBlock == 0) return;
-    writeBe16(window.at(std::uint64_t{table.crcBlock} + kParaTableCrcOffset),
-              crc16Modbus(window.at(table.start), table.end - table.start));
+    writeBe16(window.at(std::uint64_t{table.crcBlock} + kParaTableCrcOffset), paraTableCrc(window, table));
 }
 
 } // namespace flashcore

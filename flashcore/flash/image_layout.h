@@ -87,6 +87,10 @@ struct FlashWindow {
 // lie inside the window.
 bool paraTableCrcFits(const FlashWindow& window, const ParaTableLocation& table);
 
+// Whether the CRC stored at CRC block + 20 is the CRC of the table as the window holds it (true for a table
+// without a CRC block). Callers check paraTableCrcFits first.
+bool paraTableCrcHolds(const FlashWindow& window, const ParaTableLocation& table);
+
 // After a change inside the parameter table: stores the CRC-16/MODBUS of start to end at CRC block + 20,
 // high byte first. A table without a CRC block (address 0) keeps no CRC. Callers check paraTableCrcFits
 // first.

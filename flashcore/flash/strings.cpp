@@ -181,6 +181,10 @@ bool patchDeviceString(const char* text, std::uint32_t textLength, StringSlotPla
     std::vector<std::uint8_t> buffer((last - first + 1) * kSectorSize);
     const FlashWindow window{buffer.data(), first * kSectorSize, static_cast<std::uint32_t>(buffer.size())};
     if (!readFlash(window.base, buffer.data(), window.length)) return false;
+    // The table read must carry its own CRC. When it does not, either the read went wrong (and the sectors
+    // would be rewritten with what it returned) or the table is already damaged, by a patch cut off after its
+    // erase, and rewriting it would seal the damage under a fresh CRC. A full burn repairs such a camera.
+    if (!paraTableCrcFits(window, table) || !paraTableCrcHolds(window, table)) return false;
     if (!putSlot(window, table, address, place, slot)) return false;
 
     std::uint8_t signature[8];

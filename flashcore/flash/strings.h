@@ -49,8 +49,9 @@ bool stampImageString(std::uint8_t* image, std::uint32_t length, const char* tex
 bool getDeviceString(StringSlotPlace place, char* text, std::uint32_t capacity);
 bool getDeviceId(std::uint32_t offset, std::uint16_t& value);
 // Rewrites the sectors from the parameter table's to the CRC block's with the new slot (and the refreshed
-// parameter-table CRC for descriptor slots): unprotect, sector erase, write, protect, read back. Not atomic:
-// a failure after the first erase leaves those sectors erased or partly written and the flash unprotected.
+// parameter-table CRC for descriptor slots): unprotect, sector erase, write, protect, read back. Sectors
+// whose table does not match its stored CRC are refused before anything changes. Not atomic: a failure
+// after the first erase leaves those sectors erased or partly written and the flash unprotected.
 bool patchDeviceString(const char* text, std::uint32_t textLength, StringSlotPlace place,
                        std::uint32_t* protectedOut);
 bool readSerialNumberFromDevice(char* text, std::uint32_t capacity, std::uint16_t kind);

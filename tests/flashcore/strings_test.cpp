@@ -409,6 +409,8 @@ TEST_F(DeviceStrings, PatchRefusedBeforeTheFlashIsUnprotected) {
     flashcore::writeBe32(sectorTooHigh.data() + 0x187, 0x100000);
     Bytes tableAtFlashEnd = image; // the CRC word lies beyond the run read
     flashcore::writeBe32(tableAtFlashEnd.data() + 0x173, 0x2000);
+    Bytes crcMismatch = image; // a table that no longer matches its CRC: damaged, or read wrongly
+    crcMismatch[kTable + 300] ^= 0x01;
     const std::string tooLong(32, 'x');
     struct Case {
         const char* name;
@@ -425,6 +427,8 @@ TEST_F(DeviceStrings, PatchRefusedBeforeTheFlashIsUnprotected) {
         {"CRC block before the table, plain slot", &crcBeforeTable, "ABC", 3, 2},
         {"sector above 255", &sectorTooHigh, "ABC", 3, 1},
         {"table end beyond the sectors", &tableAtFlashEnd, "ABC", 3, 0},
+        {"table not matching its CRC", &crcMismatch, "ABC", 3, 1},
+        {"table not matching its CRC, plain slot", &crcMismatch, "ABC", 3, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -585,45 +589,53 @@ TEST_F(BurnTarget, MakersBlankIdsOrTheFilterImage) {
     EXPECT_FALSE(flashcore::matchesBurnTarget(kMaker | 0x6362, 24));
 }
 
-// Cuts a serial-number patch off at transfer after transfer. A cut before the first sector erase leaves the
-// flash as it was; after it, only the rewritten sector can differ, and the presence marker stays. XU6 block
-// mode here; tools/fwsweep sweeps both modes.
+// Cuts a serial-number patch off at transfer after transfer, in both extension-unit modes. A cut before the
+// first sector erase leaves the flash as it was; after it, only the rewritten sector can differ and the
+// presence marker stays; a patch that reports success has written exactly the new slot. The suite samples
+// the later cut points; tools/fwsweep tries every one.
 TEST_F(DeviceStrings, PatchCutAtAnyTransfer) {
     const Bytes image = sampleImage();
-    camsim::Camera& camera = attach(cameraWith(image));
-    camera.setLogging(false);
-    EnableModeXU6(true);
-    ASSERT_EQ(open(camera), 3);
-    Bytes patched = image;
-    ASSERT_TRUE(QUELT_SetSerialNumberBinFile("CUT-0001", 8, patched.data(), size(patched)));
-    const std::uint64_t start = camera.counters().transfers;
-    ASSERT_TRUE(WriteSerialNumberToDevice("CUT-0001", 8, 1, nullptr));
-    const std::uint64_t transfers = camera.counters().transfers - start;
+    for (bool blockMode : {true, false}) {
+        SCOPED_TRACE(blockMode ? "XU6 block mode" : "8-byte mode");
+        SetUp();
+        camsim::Camera& camera = attach(cameraWith(image));
+        camera.setLogging(false);
+        EnableModeXU6(blockMode);
+        ASSERT_EQ(open(camera), blockMode ? 3 : 2);
+        Bytes patched = image;
+        ASSERT_TRUE(QUELT_SetSerialNumberBinFile("CUT-0001", 8, patched.data(), size(patched)));
+        const std::uint64_t start = camera.counters().transfers;
+        ASSERT_TRUE(WriteSerialNumberToDevice("CUT-0001", 8, 1, nullptr));
+        const std::uint64_t transfers = camera.counters().transfers - start;
 
-    int beforeErase = 0, afterErase = 0;
-    for (std::uint64_t cut = 1; cut <= transfers; ++cut) {
-        SCOPED_TRACE(cut);
-        std::copy(image.begin(), image.end(), camera.flash().contents().begin());
-        const std::uint64_t erases = camera.flash().erasesExecuted();
-        camera.faults().failTransfer = camera.counters().transfers + cut;
-        const bool ok = WriteSerialNumberToDevice("CUT-0001", 8, 1, nullptr);
-        camera.faults().failTransfer = 0;
-        if (ok) continue;
-        const auto& flash = camera.flash().contents();
-        if (camera.flash().erasesExecuted() == erases) {
-            ++beforeErase;
-            ASSERT_TRUE(std::equal(image.begin(), image.end(), flash.begin()));
-            continue;
+        int beforeErase = 0, afterErase = 0;
+        for (std::uint64_t cut = 1; cut <= transfers; cut += cut < 400 ? 1 : 13) {
+            SCOPED_TRACE(cut);
+            std::copy(image.begin(), image.end(), camera.flash().contents().begin());
+            camera.flash().setStatusRegister(0x8C);
+            const std::uint64_t erases = camera.flash().erasesExecuted();
+            camera.faults().failTransfer = camera.counters().transfers + cut;
+            const bool ok = WriteSerialNumberToDevice("CUT-0001", 8, 1, nullptr);
+            camera.faults().failTransfer = 0;
+            const Bytes flash(camera.flash().contents().begin(), camera.flash().contents().begin() + 0x20000);
+            if (ok) {
+                ASSERT_TRUE(flash == patched) << "a success wrote exactly the new slot";
+            } else if (camera.flash().erasesExecuted() == erases) {
+                ++beforeErase;
+                ASSERT_TRUE(flash == image) << "untouched";
+            } else {
+                ++afterErase;
+                for (const auto& [first, last] : differences(image, flash)) {
+                    ASSERT_GE(first, 0x5000u);
+                    ASSERT_LT(last, 0x6000u);
+                }
+                ASSERT_FALSE(QUELT_IsFWEmpty());
+            }
         }
-        ++afterErase;
-        for (const auto& [first, last] : differences(image, Bytes(flash.begin(), flash.begin() + 0x20000))) {
-            ASSERT_GE(first, 0x5000u);
-            ASSERT_LT(last, 0x6000u);
-        }
-        EXPECT_FALSE(QUELT_IsFWEmpty());
+        EXPECT_GT(beforeErase, 50);
+        EXPECT_GT(afterErase, 50);
+        UnInitialize_DriverInterface();
     }
-    EXPECT_GT(beforeErase, 100);
-    EXPECT_GT(afterErase, 100);
 }
 
 } // namespace

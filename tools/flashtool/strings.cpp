@@ -24,7 +24,9 @@ using IdGetter = bool (*)(unsigned short*);
 std::string quoted(StringGetter get) {
     char text[65] = {};
     if (!get || !get(text, 64)) return "-";
-    return "\"" + std::string(text) + "\"";
+    std::string shown = "\"";
+    shown.append(text).push_back('"');
+    return shown;
 }
 
 std::string hex(IdGetter get) {
