@@ -305,6 +305,8 @@ TEST_F(ImageStrings, LayoutsWithoutCrcBlockOrPlainSlot) {
         EXPECT_EQ(IsSerialNumberSameWithDevice(image.data(), size(image), 2), -1);
         EXPECT_EQ(imageText(image, QUELT_GetManufacturerBinFile), "Camera Maker");
         EXPECT_EQ(camera.flash().statusRegister(), 0x8C) << "never unprotected";
+        EXPECT_TRUE(QUELT_SetSerialNumber("AB", 2, &latched));
+        EXPECT_EQ(got(QUELT_GetSerialNumber), "AB");
         UnInitialize_DriverInterface();
     }
 }
