@@ -321,10 +321,11 @@ bool memoryRequest8(int, std::uint8_t command, std::uint32_t address, std::uint8
             std::copy_n(scratch, p.length, data);
             return true;
         }
-        // One read request for a whole piece at the start serves every piece below 0x10000; its outcome is
-        // judged by the fetches. Pieces at 0x10000 and above are requested one by one.
+        // One read request for a whole piece at the start serves every piece below 0x10000; pieces at 0x10000
+        // and above are requested one by one. A failed first request fails the read: the fetches would
+        // otherwise return whatever the controller's read pointer last pointed at.
         if (!wholePiecesRequested) {
-            memoryReadRequest(address, p.length);
+            if (!memoryReadRequest(address, p.length)) return false;
             wholePiecesRequested = true;
         }
         if (p.address >= 0x10000 && !memoryReadRequest(p.address, p.length)) return false;

@@ -333,5 +333,19 @@ TEST_F(Transfer, FailedPieceEndsTheRequest) {
     EXPECT_EQ(calls(camera, 3).size(), 2u);
 }
 
+TEST_F(Transfer, FailedFirstReadRequestFailsTheRead) {
+    // Without its read request the fetches would return the data after the previous read.
+    camsim::Camera& camera = attach();
+    auto& flash = camera.flash().contents();
+    for (std::size_t i = 0; i < flash.size(); ++i)
+        flash[i] = static_cast<std::uint8_t>(i);
+    ASSERT_EQ(open(camera), 2);
+    Bytes out(16);
+    ASSERT_TRUE(ReqToDriver(7, 0x100, out.data(), 16));
+    // The family preparation writes two registers; the read request is the third transfer.
+    camera.faults().failTransfer = camera.counters().transfers + 3;
+    EXPECT_FALSE(ReqToDriver(7, 0x800, out.data(), 16));
+}
+
 } // namespace
 } // namespace fwtest
